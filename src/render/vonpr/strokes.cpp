@@ -263,27 +263,6 @@ VtPrimitive *StrokeMeshCreate(Context *c, const VtNPREdge *e, const Parameters &
 // still runs over an empty list, so that its frame holds the background as
 // every other render's does; the view's clipping is fitted only to strokes
 // there are.
-namespace {
-
-// The application's primitive list lent to its callbacks while the
-// strokes render: what it sets then is the list put back after.
-struct ListLent {
-  CallerState state;  // first: the procedures find the record by it
-  VtReference *application;
-  SceneListHeld own;
-};
-void ListLend(CallerState *state) {
-  auto *l = reinterpret_cast<ListLent *>(state);
-  l->own = SceneListHold();
-  SceneListRestore(l->application);
-}
-void ListTake(CallerState *state) {
-  auto *l = reinterpret_cast<ListLent *>(state);
-  l->application = VoPrimitiveListGet();
-  SceneListPutBack(l->own);
-}
-
-}  // namespace
 
 VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
   VtStatus st = 0;
@@ -301,15 +280,19 @@ VtStatus DrawStrokes(Context *c, VtReference *list, bool background) {
     strokes = VoPrimitiveReferenceAppend(strokes, node);
   });
   if (st == 0 && (strokes != nullptr || background)) {
-    ListLent lent{{&ListLend, &ListTake, nullptr, false}, VoPrimitiveListGet(), {}};
+    // What the callbacks set while the strokes render is the application's
+    // list, put back after.
+    VtReference *application = VoPrimitiveListGet();
     st = VoPrimitiveListSet(strokes);
     if (st == 0) {
       if (strokes != nullptr) (void)VoViewAutoClipping(nullptr);
-      CallerStateEnter(&lent.state);
+      SceneListLent lent;
+      SceneListLentEnter(&lent, application);
       st = VoExecute(c->render_code);
-      CallerStateLeave(&lent.state);
+      SceneListLentLeave(&lent);
+    } else {
+      SceneListRestore(application);
     }
-    SceneListRestore(lent.application);
   }
   if (strokes != nullptr) (void)VoPrimitiveReferenceDestroy(strokes, 1);
   return st;

@@ -1171,7 +1171,7 @@ VtStatus RenderEntry(uint32_t code) {
   // A render started inside one that holds its scene prepared (from its
   // shader or callback) traces that scene, gathered from the list then
   // current: another list's render would show the outer scene.
-  if (c->prepared && c->gathered != VoPrimitiveListGet()) {
+  if (c->prepared && c->gathered != SceneListRendered()) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRayOtherSceneInside, VO_MODULE_RAYTRACER, code);
     return VO_STATUS_BAD_ARGUMENT;
   }

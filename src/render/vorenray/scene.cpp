@@ -104,7 +104,7 @@ VtStatus PrimitivesGather(RayContext *c) {
   if (VtStatus st = Interrupted(c)) return st;
   const bool restore = RenderContextOff();
   const bool threaded = VoMultiThreadIsActive() != 0;
-  VtStatus st = ForEachNodeUntil(VoPrimitiveListGet(), [&](VtReference *node) -> VtStatus {
+  VtStatus st = ForEachNodeUntil(SceneListRendered(), [&](VtReference *node) -> VtStatus {
     auto *p = static_cast<VtPrimitive *>(node->data);
     // A member the application destroyed (an area light's emitter among
     // them) refuses the scene, as the scanline renderers refuse it, before
@@ -230,7 +230,7 @@ VtStatus ScenePrepare(RayContext *c) {
     }
   } else {
     c->gathering = 1;
-    c->gathered = VoPrimitiveListGet();
+    c->gathered = SceneListRendered();
     st = VoMultiThreadRunOnce(c->once, &GatherOnce, c);
     if (st == 0) st = VoMultiThreadRunOncePerPass(&BuildOnce, c);
     c->gathering = 0;

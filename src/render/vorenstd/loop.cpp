@@ -19,6 +19,7 @@
 #include "render/vorenstd/renderer.h"
 #include "shading/voshader/face.h"
 #include "kernel/vosystem/face.h"
+#include "scene/vogeom/face.h"
 #include "scene/voview/face.h"
 
 namespace vo::renstd {
@@ -436,7 +437,7 @@ VtStatus Scan(VtStandardRendererContext *s, RenderFrame *f) {
     shading = st == 0;
   }
   f->centres_only = st == 0 && CentresOnly(s, f);
-  if (st == 0) st = Bucket(s, f, VoPrimitiveListGet(), 0, false);
+  if (st == 0) st = Bucket(s, f, SceneListRendered(), 0, false);
   if (st == 0) {
     BackgroundEvaluate(s, f);
     st = FarmWanted(s, f) ? LinesOnFarm(s, f, &Lines) : Lines(s, f);

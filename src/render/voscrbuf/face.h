@@ -30,4 +30,11 @@ VtStatus ReadColumns(const VtScreenBuffer *b, uint32_t y, uint32_t x0, uint32_t 
 VtStatus WriteColumns(VtScreenBuffer *b, uint32_t channel, uint32_t y, uint32_t x0, uint32_t n,
                       const float *in, size_t step);
 
+// A render-and-post run holds the buffer it began with until its post step
+// is done: the application's destroy of it meanwhile (from the callbacks of
+// the run's render or post step) is made as the outermost render ends.
+// Answers the hold it replaces, which TargetRunLeave puts back.
+const VtScreenBuffer *TargetRunEnter(const VtScreenBuffer *buffer);
+void TargetRunLeave(const VtScreenBuffer *outer);
+
 }  // namespace vo::sb

@@ -68,6 +68,7 @@ void *Enter() {
   if (h == nullptr) return nullptr;
   *h = Held{Of(c), Of(c), false, static_cast<Held *>(c->holds)};
   c->holds = h;
+  if (h->outer == nullptr) TargetViewSized(c);
   return h;
 }
 
@@ -106,16 +107,29 @@ bool Leave(void *held) {
 
 constexpr RenderHold kHold = {&Enter, &Lend, &Take, &Leave};
 
-// What the running renders hold of the screen buffers: each one's target
-// (the kernel's held set).
+// What the running renders hold of the screen buffers: each one's target,
+// and the buffer a render-and-post run began with (the kernel's held set).
 void TargetRoots(HeldWalk *walk) {
   const Context *c = State();
   if (c == nullptr) return;
+  HeldAdd(walk, c->run_target, "VtScreenBuffer");
   for (const Held *h = static_cast<const Held *>(c->holds); h != nullptr; h = h->outer)
     HeldAdd(walk, h->lent.target, "VtScreenBuffer");
 }
 
 }  // namespace
+
+const VtScreenBuffer *TargetRunEnter(const VtScreenBuffer *buffer) {
+  Context *c = State();
+  if (c == nullptr) return nullptr;
+  const VtScreenBuffer *outer = c->run_target;
+  c->run_target = buffer;
+  return outer;
+}
+
+void TargetRunLeave(const VtScreenBuffer *outer) {
+  if (Context *c = State()) c->run_target = outer;
+}
 
 void TargetHoldStart() {
   RenderHoldAdd(&kHold);

@@ -66,6 +66,7 @@ struct Context {
   BufferRegistry *registry;
   VtScreenBuffer *private_target;  // a worker copy's own record of the target
   void *holds;                     // the running renders' holds, innermost first (held.cpp)
+  const VtScreenBuffer *run_target;  // the buffer a render-and-post run holds to its end (held.cpp)
 };
 
 Context *State();
@@ -140,5 +141,7 @@ void TargetHoldStop();
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);
+// The target sized to the view's image as the outermost render takes it.
+void TargetViewSized(Context *c);
 
 }  // namespace vo::sb

@@ -18,6 +18,7 @@
 //   is no longer ours or another driver is current: setting the
 //   begin-frame slot mid-frame would drop the region the frame recorded.
 
+#include <algorithm>
 #include <type_traits>
 
 #include "render/voscrbuf/screenbuf.h"
@@ -146,6 +147,23 @@ void Attach(Context *c, VtScreenBuffer *buffer) {
 VtStatus TargetDetachAtEnd(Context *c) {
   if (c->target == nullptr || VoModuleCheckStarted(VO_MODULE_DRIVER, 0) != 0) return 0;
   return VoScreenBufferSet(nullptr);
+}
+
+// A render grows the target it holds to the image of the view it takes as
+// it starts, as its frame will (which makes it at least that large): a row
+// its callbacks write before its frame begins (a hidden-line or stroke
+// render reports first) is kept at the length the frame gives it. A render
+// whose rows go to a line output (a depth map, the depth pass) leaves the
+// target alone.
+void TargetViewSized(Context *c) {
+  if (c->target == nullptr || c->busy || !StillAttached(c) || VoCallBackGet(kLineOutput) != nullptr) return;
+  uint32_t rx = 0, ry = 0;
+  double aspect = 0;
+  const uint32_t n = Oversampling();
+  if (VoViewGetResolution(nullptr, &rx, &ry, &aspect) != 0) return;
+  VtScreenBuffer *t = c->target;
+  if (rx / n > t->width || ry / n > t->height)
+    (void)SizesSet(t, std::max(t->width, rx / n), std::max(t->height, ry / n));
 }
 
 }  // namespace vo::sb

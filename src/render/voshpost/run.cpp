@@ -686,6 +686,15 @@ VtStatus RenderAndPost() {
 
 namespace {
 
+// A copy of the post-process list the run holds its shaders by, given back
+// on every path.
+struct RingCopy {
+  VtReference *ring;
+  ~RingCopy() {
+    if (ring != nullptr) (void)VoReferenceListDestroy(ring, &shader::ShaderRunRelease);
+  }
+};
+
 VtStatus RenderAndPostRun(VtPostprocessContext *c) {
   // A post code that walks the list refuses a run without one before the
   // render, not after it: a refused run leaves nothing behind, shadow maps
@@ -700,6 +709,14 @@ VtStatus RenderAndPostRun(VtPostprocessContext *c) {
     Post(kRefused, kDofNoDepth, kModule);
     return kRefused;
   }
+  // The run keeps the list it started with and walks a copy of its ring
+  // that holds its shaders: a list set from its render's callbacks is the
+  // next run's, and a ring or shader given back meanwhile is walked and
+  // run as it stood, then freed as the run ends. Without memory for the
+  // copy it walks the ring.
+  auto *const list = static_cast<VtReference *>(c->list);
+  const RingCopy walk{list != nullptr ? VoReferenceListCopy(list, &shader::ShaderRunHold) : nullptr};
+  void *const walked = walk.ring != nullptr ? walk.ring : list;
   VtScreenBuffer *buffer = VoScreenBufferGet();
   VtScreenBuffer *made = nullptr;
   if (buffer == nullptr) {
@@ -731,10 +748,7 @@ VtStatus RenderAndPostRun(VtPostprocessContext *c) {
   uint32_t quiet = 0;
   const VtStatus swap = VoPostprocessQuietSwap(c->quiet, &quiet);
   const uint32_t post = c->post_code;
-  // The run keeps the list it started with: one set from its render's
-  // callbacks is the next run's (its ring, given back meanwhile, stays
-  // readable until the outermost render ends).
-  void *const list = c->list;
+  const VtScreenBuffer *const outer_hold = sb::TargetRunEnter(buffer);
   VtStatus render = VoExecute(c->render_code);
   // A render refused for want of a scene says nothing of it itself.
   if (render != 0 && VoPrimitiveListGet() == nullptr)
@@ -742,15 +756,16 @@ VtStatus RenderAndPostRun(VtPostprocessContext *c) {
   st = swap | render;
   if (st == 0) {
     void *const application = c->list;
-    c->list = list;
+    c->list = walked;
     st = VoExecute(post);
     // What the post code's own callbacks set stays; else the render's.
-    if (c->list == list) c->list = application;
+    c->list = c->list == walked ? application : c->list;
   }
   const VtTypedValue restore = TypedBoolean(quiet != 0);
   if (swap == 0) (void)VoControlSet(VO_CONTROL_SB_NO_FORWARD, &restore);
   // A show that fails is reported: the picture never reached the driver.
   if ((st & 2) == 0) st |= VoScreenBufferShow(buffer);
+  sb::TargetRunLeave(outer_hold);
   if (made != nullptr) {
     (void)VoScreenBufferSet(nullptr);
     (void)VoScreenBufferDestroy(made);

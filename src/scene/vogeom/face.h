@@ -171,6 +171,24 @@ struct SceneListHeld {
 };
 SceneListHeld SceneListHold();
 void SceneListPutBack(const SceneListHeld &held);
+// A library render's own list (a cube's, the strokes') lent back to the
+// application while its callbacks run: what a callback leaves current is
+// the application's, put back when the holder leaves, and the library's
+// list is current again for its next render. Enter with the library's list
+// current and the application's noted.
+struct SceneListLent {
+  CallerState state;  // first: the procedures find the record by it
+  VtReference *application;
+  SceneListHeld own;
+};
+void SceneListLentEnter(SceneListLent *lent, VtReference *application);
+void SceneListLentLeave(SceneListLent *lent);
+// The list a render draws: the one the innermost render running on the
+// application's thread started with, whatever list a callback made current
+// since (one of a depth map's or a cube face's, which the library's own
+// render restores as the application's when it ends); the current list
+// outside a render, on a worker and in the application's callbacks.
+VtReference *SceneListRendered();
 // Whether a running render reads a primitive that uses the material: one
 // reached by the current list or by the list a running render started with.
 // False while no render runs.

@@ -463,6 +463,35 @@ VtReference *SceneList(GeomState *g) {
   return list;
 }
 
+namespace {
+void SceneListLend(CallerState *state) {
+  auto *l = reinterpret_cast<SceneListLent *>(state);
+  l->own = SceneListHold();
+  SceneListRestore(l->application);
+}
+void SceneListTake(CallerState *state) {
+  auto *l = reinterpret_cast<SceneListLent *>(state);
+  l->application = VoPrimitiveListGet();
+  SceneListPutBack(l->own);
+}
+}  // namespace
+
+void SceneListLentEnter(SceneListLent *lent, VtReference *application) {
+  *lent = SceneListLent{{&SceneListLend, &SceneListTake, nullptr, false}, application, {}};
+  CallerStateEnter(&lent->state);
+}
+
+void SceneListLentLeave(SceneListLent *lent) {
+  CallerStateLeave(&lent->state);
+  SceneListRestore(lent->application);
+}
+
+VtReference *SceneListRendered() {
+  const ExecuteFrame *f = OnApplicationThread() ? ExecuteFrames() : nullptr;
+  if (f == nullptr || InCallbackOf(ExecuteSerial())) return VoPrimitiveListGet();
+  return const_cast<VtReference *>(f->scene_ring);
+}
+
 VtReference *VoPrimitiveListGet() {
   GeomState *g = Geom();
   return g ? SceneList(g) : nullptr;

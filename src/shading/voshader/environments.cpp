@@ -13,6 +13,7 @@
 
 #include <vo/vo_view.h>
 
+#include "scene/vogeom/face.h"
 #include "kernel/vosystem/face.h"
 #include "shading/voshader/imaging.h"
 #include "shading/voshader/voshader.h"
@@ -330,7 +331,12 @@ VtEnvironment *CubeRender(ShadingContext *s, uint32_t resolution, const float *c
   PushedView pushed{};
   PushedViewEnter(&pushed);
   double yon = 0;
+  // Every face draws the list the cube began with: one a face's callback
+  // sets is the application's, current after the cube.
+  SceneListLent lent;
+  SceneListLentEnter(&lent, VoPrimitiveListGet());
   const VtStatus st = FacesRender(s, block, side, centre, &yon);
+  SceneListLentLeave(&lent);
   PushedViewLeave(&pushed);
   (void)VoShaderPopEnvironment();
   (void)VoViewPop();

@@ -55,6 +55,13 @@ bool ArgumentBufferFloats(const VtShader *shader, const char *label, uint64_t *f
 VtStatus BuffersHold(VtShader *shader);
 // Whether the shader is one of the kernel's live shaders.
 bool ShaderIsLive(const VtShader *shader);
+// A hold of the library's own on a shader it runs later (the post-process
+// shaders of a render-and-post run), as a reference list's copy and
+// destructor procedures: a reference taken on a live shader, answered as
+// itself (null for anything else), and given back; the application's
+// destroy meanwhile leaves it live until then.
+void *ShaderRunHold(void *shader);
+VtStatus ShaderRunRelease(void *shader);
 // Whether data is refused by a class entry (entry, an exported procedure):
 // it is not the instance data of a live shader whose class has the entry in
 // one of its slots. A refusal posts a diagnostic naming the procedure; while

@@ -352,6 +352,20 @@ VtStatus VoShaderDestroy(VtShader *shader) {
 
 namespace shader {
 
+void *ShaderRunHold(void *object) {
+  ShadingContext *s = StateGet();
+  auto *shader = static_cast<VtShader *>(object);
+  if (s == nullptr || !ShaderLive(s, shader)) return nullptr;
+  ++shader->references;
+  return shader;
+}
+
+VtStatus ShaderRunRelease(void *object) {
+  ShadingContext *s = StateGet();
+  if (s != nullptr && object != nullptr) ShaderReferenceDrop(s, static_cast<VtShader *>(object));
+  return 0;
+}
+
 VtStatus ShaderHolderRelease(VtShader *shader) {
   VtStatus st;
   ShadingContext *s = ShaderCall(shader, kMsgDestroyNull, &st);

@@ -381,16 +381,6 @@ void SceneTake(CallerState *state) {
   s->casters_render = 1;
 }
 
-// The list the casters come from: the one the innermost render running on
-// the application's thread started with, whatever list its callbacks made
-// current since (a list set from one map render's progress call is the next
-// render's, not the next map's); the current one outside a render and in
-// the application's callbacks (VoLightCreateShadow called there).
-const VtReference *RenderList(const VtReference *current) {
-  const ExecuteFrame *f = OnApplicationThread() ? ExecuteFrames() : nullptr;
-  return f != nullptr && !InCallbackOf(ExecuteSerial()) ? f->scene_ring : current;
-}
-
 void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrupts &stop) {
   o->s = s;
   o->state.lend = &SceneLend;
@@ -401,7 +391,10 @@ void SceneEnter(ShadingContext *s, VtLightData *d, OuterScene *o, const Interrup
   if (area != nullptr) (void)VoPrimitiveSetShadowCasting(area, 0);
   ListPath path;
   o->casters = nullptr;
-  CastersAdd(RenderList(o->primitives), &o->casters, path, stop);
+  // The casters come from the list the render making the map started with
+  // (a list set from one map render's progress call is the next render's,
+  // not the next map's).
+  CastersAdd(SceneListRendered(), &o->casters, path, stop);
   if (area != nullptr) (void)VoPrimitiveSetShadowCasting(area, area_casts ? 1 : 0);
   // The current list and the scene bounds are the application's, on its
   // thread: a worker (whose map render is refused) leaves them alone.

@@ -243,7 +243,7 @@ class RenderedTargetTest : public ScreenBufferTest {
   void SetUp() override {
     ScreenBufferTest::SetUp();
     for (VtQueryFunction m : {&VoEntryPolygons, &VoEntryShader, &VoEntrySuperLiteShaders,
-                              &VoEntryStandardRenderer, &VoEntryAdvancedRenderer})
+                              &VoEntryStandardRenderer, &VoEntryAdvancedRenderer, &VoEntryHiddenLine})
       ASSERT_EQ(VoInstallModule(m), 0u);
     ASSERT_EQ(VoSystemStart(), 0u);
     View(32, 32);
@@ -282,6 +282,24 @@ TEST_F(RenderedTargetTest, TheStandardRendererFillsTheTargetWithWhatTheDriverRec
   EXPECT_EQ(VoExecute(0xc0003), 0u);
   ASSERT_EQ(RowDriver::rows.size(), 32u);
   for (uint32_t y = 0; y < 32; ++y) ExpectRowInBuffer(b, y);
+  EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
+  EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
+}
+
+TEST_F(RenderedTargetTest, AHiddenLineRenderFindsItsTargetOfTheViewsSizeAtItsFirstReport) {
+  // It reports before it begins its frame: a row written then is kept at the
+  // frame's length (the view's 32), not the 20 the buffer was made with.
+  static VtScreenBuffer *b;
+  static uint32_t sides;
+  b = Buffer(VO_SB_COLOUR, 20, 20), sides = 0;
+  ASSERT_EQ(VoScreenBufferSet(b), 0u);
+  const auto first = [](uint32_t, VtTypedValue *) -> VtStatus {
+    sides = sides != 0 ? sides : b->width * 1000 + b->height;
+    return 0;
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, Proc(+first)), 0u);
+  (void)VoExecute(0x190001);
+  EXPECT_EQ(sides, 32032u);
   EXPECT_EQ(VoScreenBufferSet(nullptr), 0u);
   EXPECT_EQ(VoScreenBufferDestroy(b), 0u);
 }

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include <vo/vo_postprocess.h>
 
+#include "kernel/vosystem/api_table.h"
 #include "postprocess_fixture.h"
 #include "support/test_support.h"
 
@@ -106,6 +108,29 @@ TEST_F(RenderPostTest, TheStandardRendererPlusABoxEqualsTheBoxOfAPlainRender) {
   VtTypedValue quiet{};
   ASSERT_EQ(VoControlGet(VO_CONTROL_SB_NO_FORWARD, &quiet), 0u);
   EXPECT_EQ(quiet.value.u, 0u);
+
+  // Given back from the render's first report (through the exported entry,
+  // as the application calls it), the list with its box, then the target:
+  // the run boxes the picture all the same, then shows it and answers 0.
+  static VtReference *given;
+  static VtScreenBuffer *target;
+  const auto give_back = [](uint32_t, VtTypedValue *) -> VtStatus {
+    const auto destroy = reinterpret_cast<VtStatus (*)(VtScreenBuffer *)>(
+        vo::api::FindFunction("VoScreenBufferDestroy")->entry);
+    VtReference *list = std::exchange(given, nullptr);
+    VtScreenBuffer *b = std::exchange(target, nullptr);
+    return (list != nullptr ? VoShaderReferenceDestroy(list, 1) : 0) | (b != nullptr ? destroy(b) : 0);
+  };
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, reinterpret_cast<VtProc>(+give_back)), 0u);
+  given = std::exchange(list_, nullptr);
+  VtScreenBuffer *held = Made();
+  ASSERT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), 0u);
+  EXPECT_EQ(Picture(held), expected);
+  (void)Add("test kernel");
+  target = Target();
+  EXPECT_EQ(VoExecute(VO_EXECUTE_PP_RENDER_AND_POST), 0u);
+  EXPECT_EQ(VoScreenBufferGet(), nullptr);
+  ASSERT_EQ(VoCallBackSet(VO_CALLBACK_PROGRESS, nullptr), 0u);
 }
 
 TEST_F(RenderPostTest, RenderDepthAddsADepthPlaneOfSquaredDistancesAndRefusesABufferUnlikeTheView) {
