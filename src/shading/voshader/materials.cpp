@@ -191,6 +191,15 @@ uint32_t ControlType(uint32_t code) {
   }
 }
 
+// Prepares the shader as a reset does and leaves its flag as it found it.
+VtStatus ResetForOneRender(VtShader *shader) {
+  auto *flag = static_cast<uint32_t *>(shader->data);
+  const bool unprepared = flag != nullptr && *flag == 0;
+  const VtStatus st = VoShaderReset(shader);
+  if (unprepared) *flag = 0;
+  return st;
+}
+
 }  // namespace
 
 // A shader slot change that waits for the running render's end: the
@@ -460,12 +469,16 @@ VtStatus VoMaterialReset(VtMaterial *material) {
   if (s == nullptr) return st;
   const uint64_t now = ChangeCount(s);
   if (material->stamp != now) {
+    // A light's map renders its casters with no lights listed: what a
+    // shader prepares there (the lights a technical reflectance records) is
+    // for that render alone, and the image's own reset prepares it again.
+    const bool map = s->casters_render != 0;
     for (VtShader *shader : {material->colour, material->reflectance, material->second_reflectance,
                              material->transparency, material->displacement, material->secondary_colour,
                              material->secondary_displacement, material->secondary_reflectance})
-      if (shader != nullptr) st |= VoShaderReset(shader);
+      if (shader != nullptr) st |= map ? ResetForOneRender(shader) : VoShaderReset(shader);
     st |= AverageColour(s, material);
-    material->stamp = now;
+    if (!map) material->stamp = now;
   }
   // Also for a material made current before the image began: its shaders
   // trace rays in this image, so the tracer must know the scene.
