@@ -467,18 +467,19 @@ VtStatus VoMaterialReset(VtMaterial *material) {
   VtStatus st;
   ShadingContext *s = MaterialCall(material, kMsgResetNull, &st);
   if (s == nullptr) return st;
-  const uint64_t now = ChangeCount(s);
+  // A light's map renders its casters with no lights listed: what a
+  // shader prepares there (the lights a technical reflectance records) is
+  // for that render alone, its flag left clear and the material stamped
+  // apart, so the image's own reset prepares it again.
+  const bool map = s->casters_render != 0;
+  const uint64_t now = map ? ~ChangeCount(s) : ChangeCount(s);
   if (material->stamp != now) {
-    // A light's map renders its casters with no lights listed: what a
-    // shader prepares there (the lights a technical reflectance records) is
-    // for that render alone, and the image's own reset prepares it again.
-    const bool map = s->casters_render != 0;
     for (VtShader *shader : {material->colour, material->reflectance, material->second_reflectance,
                              material->transparency, material->displacement, material->secondary_colour,
                              material->secondary_displacement, material->secondary_reflectance})
       if (shader != nullptr) st |= map ? ResetForOneRender(shader) : VoShaderReset(shader);
     st |= AverageColour(s, material);
-    if (!map) material->stamp = now;
+    material->stamp = now;
   }
   // Also for a material made current before the image began: its shaders
   // trace rays in this image, so the tracer must know the scene.
