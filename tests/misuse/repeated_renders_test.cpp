@@ -18,9 +18,10 @@
 namespace misuse {
 namespace {
 
-// The pictures of one session: `count` renders of the row's light.
+// The pictures of one session: `count` renders of the row's light, the
+// last one with the reflectance given set by prototype before it.
 std::string Session(const LightRow &row, uint32_t code, int32_t workers, int count,
-                    std::vector<std::vector<float>> *pictures) {
+                    std::vector<std::vector<float>> *pictures, const char *last_reflectance = nullptr) {
   if (VoInitialise() != 0) return "the library did not start; ";
   std::string fault;
   {
@@ -32,6 +33,9 @@ std::string Session(const LightRow &row, uint32_t code, int32_t workers, int cou
     if (!stage.ok() || light == nullptr || VoShaderSetArg(light, "shadow quality", &quality) != 0)
       fault = "the scene was not made; ";
     for (int i = 0; i < count && fault.empty(); ++i) {
+      if (last_reflectance != nullptr && i == count - 1 &&
+          VoMaterialSetShaderByPrototype(stage.material(), VO_SHADER_REFLECTANCE, last_reflectance) != 0)
+        fault += "the reflectance was not set; ";
       pictures->emplace_back();
       if (stage.Render(code, workers, &pictures->back()) != 0) fault += "a render failed; ";
     }
@@ -55,6 +59,13 @@ TEST(RepeatedRenders, DrawTheSamePictureAsAFreshSessionOnAnyWorkerCount) {
         EXPECT_EQ(pictures[i], pictures[0])
             << row.title << " light, render 0x" << std::hex << code << std::dec << ": picture " << i
             << " (fresh, first and second of a session, on 0 then 4 workers) differs from a fresh session's";
+      // A reflectance that records the listed lights as it is prepared, set
+      // once a first render made their maps, draws as one set before.
+      std::vector<std::vector<float>> technical;
+      std::string fault = Session(row, code, 0, 1, &technical, "technical");
+      EXPECT_EQ(fault + Session(row, code, 0, 2, &technical, "technical"), "");
+      EXPECT_TRUE(technical.size() == 3 && technical[2] == technical[0])
+          << row.title << ", a technical reflectance";
     }
 }
 

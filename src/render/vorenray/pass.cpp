@@ -1175,6 +1175,7 @@ VtStatus RenderEntry(uint32_t code) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRayOtherSceneInside, VO_MODULE_RAYTRACER, code);
     return VO_STATUS_BAD_ARGUMENT;
   }
+  if (const VtStatus refused = shader::ImageBeginRefuse()) return refused;
   if (code != kExecutePreview && code != kExecuteFull) return VO_STATUS_BAD_ARGUMENT;
   renstd::ControlsLent lent;
   renstd::CallerControlsLend(&lent);

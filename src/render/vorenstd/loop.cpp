@@ -535,6 +535,7 @@ VtStatus Render(VtRenderClass *cls) {
     Post(VO_STATUS_BAD_ARGUMENT, messages::kRayOtherSceneInside, module, s->execute_code);
     return VO_STATUS_BAD_ARGUMENT;
   }
+  if (const VtStatus refused = shader::ImageBeginRefuse()) return refused;
   // A render inside another's scan would overwrite what the outer one has
   // projected and clipped.
   ScreenKept kept{};

@@ -91,6 +91,13 @@ uint32_t ImageSerial();
 // an image and while a shadow map of the casters renders.
 bool ImageTracesAnotherList();
 
+// A shading render that an application callback of a light's map render
+// starts while the outer image prepares its lights would share lights half
+// prepared: it is refused (0x20000012, message 2909) as it starts, before
+// its frame begins, so that it answers the same whatever its output would
+// have said of that frame. 0 otherwise.
+VtStatus ImageBeginRefuse();
+
 // Whether the material calls set up in the globals read nothing of the point
 // beyond its position, normal, colour globals, the view and the lights: the
 // reflectance, and the colour too when asked. A renderer shares such a

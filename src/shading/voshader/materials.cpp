@@ -191,6 +191,15 @@ uint32_t ControlType(uint32_t code) {
   }
 }
 
+// Prepares the shader as a reset does and leaves its flag as it found it.
+VtStatus ResetForOneRender(VtShader *shader) {
+  auto *flag = static_cast<uint32_t *>(shader->data);
+  const bool unprepared = flag != nullptr && *flag == 0;
+  const VtStatus st = VoShaderReset(shader);
+  if (unprepared) *flag = 0;
+  return st;
+}
+
 }  // namespace
 
 bool MaterialKnown(ShadingContext *s, const VtMaterial *material) {
@@ -422,12 +431,17 @@ VtStatus VoMaterialReset(VtMaterial *material) {
   VtStatus st;
   ShadingContext *s = MaterialCall(material, kMsgResetNull, &st);
   if (s == nullptr) return st;
-  const uint64_t now = ChangeCount(s);
+  // A light's map renders its casters with no lights listed: what a
+  // shader prepares there (the lights a technical reflectance records) is
+  // for that render alone, its flag left clear and the material stamped
+  // apart, so the image's own reset prepares it again.
+  const bool map = s->casters_render != 0;
+  const uint64_t now = map ? ~ChangeCount(s) : ChangeCount(s);
   if (material->stamp != now) {
     for (VtShader *shader : {material->colour, material->reflectance, material->second_reflectance,
                              material->transparency, material->displacement, material->secondary_colour,
                              material->secondary_displacement, material->secondary_reflectance})
-      if (shader != nullptr) st |= VoShaderReset(shader);
+      if (shader != nullptr) st |= map ? ResetForOneRender(shader) : VoShaderReset(shader);
     st |= AverageColour(s, material);
     material->stamp = now;
   }

@@ -506,6 +506,15 @@ uint32_t ImageSerial() {
   return s != nullptr ? s->image_serial : 0;
 }
 
+VtStatus ImageBeginRefuse() {
+  const ShadingContext *s = StateGet();
+  // Only the lights' own maps render while the outer image prepares them.
+  if (s == nullptr || s->image_initialised == 0 || s->casters_render != 0 ||
+      !InCallbackOf(s->lights_preparing))
+    return 0;
+  return Refuse(kRefused, messages::kImageWhileLightsPrepare);
+}
+
 bool ImageTracesAnotherList() {
   ShadingContext *s = StateGet();
   VtReference *list = VoPrimitiveListGet();
@@ -549,12 +558,8 @@ VtStatus VoShadingInitialiseImage(uint32_t mode) {
   if (mode != 0) s->image_mode = mode;
   s->selector = mode == 3 ? 1 : 0;
   if (s->image_initialised) {
-    // Only the lights' own maps render while the outer image prepares its
-    // lights: a render an application callback started then would share
-    // lights half prepared.
-    VtStatus refused = InCallbackOf(s->lights_preparing) && s->casters_render == 0
-                           ? Refuse(kRefused, messages::kImageWhileLightsPrepare)
-                           : NestedImageBegin(s, outer_mode, outer_selector);
+    VtStatus refused = ImageBeginRefuse();
+    if (refused == 0) refused = NestedImageBegin(s, outer_mode, outer_selector);
     if (refused != 0) {
       s->image_mode = outer_mode;
       s->selector = outer_selector;
