@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "render/vorenhid/second_pass.h"
 
@@ -156,7 +157,8 @@ class CutOrder {
     Value *const end = values_ + count_;
     uint32_t taken = 0;
     for (;;) {
-      const auto [lo, hi] = bounds();
+      const std::pair<double, double> inside = bounds();
+      const double lo = inside.first, hi = inside.second;
       Value *from = std::partition_point(values_, end, [lo](const Value &x) { return !(double{x.v} > lo); });
       Value *to = std::partition_point(from, end, [hi](const Value &x) { return double{x.v} < hi; });
       const uint64_t least = Least(static_cast<uint32_t>(from - values_), static_cast<uint32_t>(to - values_));
