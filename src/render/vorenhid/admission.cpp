@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "render/vorenhid/second_pass.h"
 
@@ -80,6 +81,149 @@ bool Steep(const VtHiddenLineEdge *e) {
 double Low(const VtHiddenLineEdge *e, int axis) { return std::min(e->end[0][axis], e->end[1][axis]); }
 double High(const VtHiddenLineEdge *e, int axis) { return std::max(e->end[0][axis], e->end[1][axis]); }
 
+// Room for n records of T: inside the record up to kInline, beyond that
+// from VoAllocate (null when that fails), given back with the record.
+template <class T, uint32_t kInline>
+class Room {
+ public:
+  Room() = default;
+  Room(const Room &) = delete;
+  Room &operator=(const Room &) = delete;
+  ~Room() {
+    if (block_ != nullptr) VoDeallocate(block_);
+  }
+  T *Take(size_t n) {
+    if (n <= kInline) return inline_;
+    if (n > UINT32_MAX / sizeof(T)) return nullptr;
+    block_ = static_cast<T *>(VoAllocate(static_cast<uint32_t>(n * sizeof(T))));
+    return block_;
+  }
+
+ private:
+  T inline_[kInline];
+  T *block_ = nullptr;
+};
+
+uint32_t Bits(float v) {
+  uint32_t b;
+  std::memcpy(&b, &v, sizeof b);
+  return b;
+}
+
+// Ascending, and of equal values (0 and -0) by their bits.
+bool ValueBefore(float a, float b) { return a != b ? a < b : Bits(a) < Bits(b); }
+
+// The values along the axis that a merge's working list cuts at, with the
+// place where a scan of the list (edge by edge, end 0 before end 1) first
+// meets each. An edge is cut at the values strictly inside it in the order
+// that scan meets them: of two values within the tolerance the first met
+// cuts, and each cut is made from the edge the last one shortened, so the
+// order decides the pieces to the bit. A cut shortens the edge toward its
+// end 0, so the next cut is the first met of the values inside what is
+// left: the values are kept in order along the axis under a tree of the
+// least place of each range. Cuts only copy values from end to end, so the
+// list's ends as they came hold them all. The edges before the one being
+// cut are final and those after it still as they came; the unfinished
+// pieces between lie outside it. So a value is first met at its first final
+// end, or, while no final end holds it, at its first end as it came.
+class CutOrder {
+ public:
+  // False when there is no room: the caller scans the list instead.
+  bool Make(const VtHiddenLineEdge *work, int axis) {
+    axis_ = axis;
+    size_t n = 0;
+    for (const VtHiddenLineEdge *x = work; x != nullptr; x = x->next) n += 2;
+    if (n >= kAsCame || (values_ = value_room_.Take(n)) == nullptr ||
+        (least_ = least_room_.Take(2 * n)) == nullptr || (taken_ = taken_room_.Take(n)) == nullptr)
+      return false;
+    for (const VtHiddenLineEdge *x = work; x != nullptr; x = x->next)
+      for (const float *end : x->end) values_[count_] = Value{end[axis], kAsCame + count_}, ++count_;
+    std::sort(values_, values_ + count_, [](const Value &a, const Value &b) {
+      return ValueBefore(a.v, b.v) || (!ValueBefore(b.v, a.v) && a.first < b.first);
+    });
+    count_ = static_cast<uint32_t>(
+        std::unique(values_, values_ + count_,
+                    [](const Value &a, const Value &b) { return Bits(a.v) == Bits(b.v); }) -
+        values_);
+    for (uint32_t i = 0; i < count_; ++i) least_[count_ + i] = Place(i);
+    for (uint32_t i = count_ - 1; i >= 1; --i) least_[i] = std::min(least_[2 * i], least_[2 * i + 1]);
+    return true;
+  }
+
+  // Calls cut(v) for the value first met among those with lo < v < hi,
+  // bounds() giving (lo, hi) anew after each cut, until none is left.
+  template <class Bounds, class Cut>
+  void Inside(Bounds &&bounds, Cut &&cut) {
+    Value *const end = values_ + count_;
+    uint32_t taken = 0;
+    for (;;) {
+      const std::pair<double, double> inside = bounds();
+      const double lo = inside.first, hi = inside.second;
+      Value *from = std::partition_point(values_, end, [lo](const Value &x) { return !(double{x.v} > lo); });
+      Value *to = std::partition_point(from, end, [hi](const Value &x) { return double{x.v} < hi; });
+      const uint64_t least = Least(static_cast<uint32_t>(from - values_), static_cast<uint32_t>(to - values_));
+      if (least == kNone) break;
+      const auto i = static_cast<uint32_t>(least);
+      Set(i, kNone);  // met: a cut or, without room for the piece, passed
+      taken_[taken++] = i;
+      cut(double{values_[i].v});
+    }
+    while (taken != 0) {
+      const uint32_t i = taken_[--taken];
+      Set(i, Place(i));
+    }
+  }
+
+  // x is cut no more: the scans of the edges after it meet its ends first
+  // where it is.
+  void Finished(const VtHiddenLineEdge *x) {
+    for (const float *end : x->end) {
+      const float v = end[axis_];
+      Value *at = std::lower_bound(values_, values_ + count_, v,
+                                   [](const Value &a, float b) { return ValueBefore(a.v, b); });
+      if (at == values_ + count_ || Bits(at->v) != Bits(v) || at->first < kAsCame) continue;
+      at->first = met_++;
+      const auto i = static_cast<uint32_t>(at - values_);
+      Set(i, Place(i));
+    }
+  }
+
+ private:
+  struct Value {
+    float v;
+    uint32_t first;  // the place where the scan meets it first
+  };
+  // Ends as they came are met after every final end.
+  static constexpr uint32_t kAsCame = 0x80000000u;
+  static constexpr uint64_t kNone = UINT64_MAX;
+
+  // A value's place above its index: the least of a range names its value.
+  uint64_t Place(uint32_t i) const { return uint64_t{values_[i].first} << 32 | i; }
+  void Set(uint32_t i, uint64_t place) {
+    least_[count_ + i] = place;
+    for (uint32_t at = (count_ + i) / 2; at >= 1; at /= 2)
+      least_[at] = std::min(least_[2 * at], least_[2 * at + 1]);
+  }
+  // The least place of the values from..to-1.
+  uint64_t Least(uint32_t from, uint32_t to) const {
+    uint64_t least = kNone;
+    for (uint32_t l = from + count_, r = to + count_; l < r; l /= 2, r /= 2) {
+      if ((l & 1) != 0) least = std::min(least, least_[l++]);
+      if ((r & 1) != 0) least = std::min(least, least_[--r]);
+    }
+    return least;
+  }
+
+  Room<Value, 64> value_room_;
+  Room<uint64_t, 128> least_room_;
+  Room<uint32_t, 64> taken_room_;
+  Value *values_ = nullptr;
+  uint64_t *least_ = nullptr;
+  uint32_t *taken_ = nullptr;
+  uint32_t count_ = 0, met_ = 0;
+  int axis_ = 0;
+};
+
 // ---- the duplicate test ----------------------------------------------------------
 
 int FindDuplicate(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
@@ -114,8 +258,10 @@ struct Overlap {
   bool steep;
   int axis;  // e's major axis
   VtHiddenLineOverlapProc verdict_proc = UserCallback<VtHiddenLineOverlapProc>(s, VO_CALLBACK_HL_OVERLAP);
-  VtHiddenLineCandidate *list = nullptr;
+  VtHiddenLineCandidate *list = nullptr, **tail = &list;
   uint32_t count = 0;
+  // Grid edges listed by this walk carry it in their line records.
+  uint64_t walk = ++s->grid.overlap_walks;
 
   // The other coordinate of c's supporting line at u along e's major axis.
   bool MinorAt(const VtHiddenLineEdge *c, double u, double *minor) const {
@@ -138,8 +284,7 @@ struct Overlap {
     const VtHiddenLineEdgeLine &a = *e->line, &b = *c->line;
     if (a.px_lo > b.px_hi + p || b.px_lo > a.px_hi + p || a.py_lo > b.py_hi + p || b.py_lo > a.py_hi + p)
       return;
-    for (VtHiddenLineCandidate *n = list; n != nullptr; n = n->next)
-      if (n->edge == c) return;
+    if (c->line->listed_in == walk) return;
     const double at[2] = {std::max(elo, clo), std::min(ehi, chi)};
     const double ppu = steep ? s->grid.ppu_x : s->grid.ppu_y;
     int64_t gap = 0;
@@ -170,9 +315,9 @@ struct Overlap {
       return;
     }
     *n = VtHiddenLineCandidate{c, verdict, nullptr};
-    VtHiddenLineCandidate **at_end = &list;
-    while (*at_end != nullptr) at_end = &(*at_end)->next;
-    *at_end = n;
+    *tail = n;
+    tail = &n->next;
+    c->line->listed_in = walk;
     ++count;
   }
 
@@ -236,6 +381,121 @@ struct Overlap {
     EdgeDestroy(s, b);
   }
 
+  // Every edge is cut at every end of the others that falls inside it, in
+  // the order a scan of the list meets them; the piece made follows its
+  // edge and meets the remaining ends in turn.
+  void CutAll(VtHiddenLineEdge *work) {
+    CutOrder order;
+    const bool indexed = order.Make(work, axis);
+    if (!indexed) s->admit_status |= VO_STATUS_NO_MEMORY;
+    for (VtHiddenLineEdge *x = work; x != nullptr; x = x->next) {
+      auto cut = [&](double u) {
+        if (!(u > Low(x, axis) + h && u < High(x, axis) - h)) return;
+        if (VtHiddenLineEdge *made = Cut(x, u)) {
+          made->next = x->next;
+          x->next = made;
+        }
+      };
+      if (!indexed) {
+        for (VtHiddenLineEdge *y = work; y != nullptr; y = y->next)
+          for (int end = 0; end < 2 && y != x; ++end) cut(y->end[end][axis]);
+        continue;
+      }
+      order.Inside([&] { return std::pair{Low(x, axis) + h, High(x, axis) - h}; }, cut);
+      order.Finished(x);
+    }
+  }
+
+  // Of two pieces spanning the same interval, a listed before b, the
+  // winner takes the loser in or the loser goes; a's place in the list
+  // holds the winner.
+  void Pair(VtHiddenLineEdge *a, VtHiddenLineEdge *b) {
+    if (EdgeInFront(s, b, a) != 0) {
+      std::swap(*a, *b);
+      std::swap(a->next, b->next);
+    }
+    if (EdgeMergeInto(s, a, b, h) == 0) EdgeDestroy(s, b);
+  }
+
+  // Pieces spanning the same interval: each in list order meets the later
+  // ones in turn (found among the pieces whose low ends lie within the
+  // tolerance of its own). Then the pieces left in order along the axis,
+  // listed order kept among equals. Null when there is no room.
+  VtHiddenLineEdge *PairsIndexed(VtHiddenLineEdge *work) {
+    struct Span {
+      double lo, hi;
+      uint32_t at;
+    };
+    size_t n = 0;
+    for (VtHiddenLineEdge *x = work; x != nullptr; x = x->next) ++n;
+    Room<VtHiddenLineEdge *, 64> node_room;
+    Room<Span, 64> span_room;
+    VtHiddenLineEdge **nodes = n < UINT32_MAX ? node_room.Take(n) : nullptr;
+    Span *spans = nodes != nullptr ? span_room.Take(n) : nullptr;
+    if (spans == nullptr) return nullptr;
+    uint32_t count = 0;
+    for (VtHiddenLineEdge *x = work; x != nullptr; x = x->next, ++count) {
+      nodes[count] = x;
+      spans[count] = Span{Low(x, axis), High(x, axis), count};
+    }
+    auto by_low = [](const Span &a, const Span &b) { return a.lo < b.lo || (a.lo == b.lo && a.at < b.at); };
+    std::sort(spans, spans + count, by_low);
+    for (uint32_t i = 0; i < count; ++i) {
+      VtHiddenLineEdge *a = nodes[i];
+      for (uint32_t last = i; a != nullptr;) {
+        const double la = Low(a, axis), ha = High(a, axis);
+        uint32_t next = count;
+        for (const Span *p = std::partition_point(spans, spans + count,
+                                                  [&](const Span &x) { return la - x.lo > h; });
+             p != spans + count && la - p->lo >= -h; ++p)
+          if (p->at > last && p->at < next && nodes[p->at] != nullptr && std::fabs(ha - p->hi) <= h)
+            next = p->at;
+        if (next == count) break;
+        VtHiddenLineEdge *b = nodes[next];
+        nodes[next] = nullptr;
+        last = next;
+        Pair(a, b);
+      }
+    }
+    uint32_t left = 0;
+    for (uint32_t i = 0; i < count; ++i)
+      if (nodes[i] != nullptr) spans[left++] = Span{Low(nodes[i], axis), 0, i};
+    std::sort(spans, spans + left, by_low);
+    VtHiddenLineEdge *sorted = nullptr, **tail = &sorted;
+    for (uint32_t i = 0; i < left; ++i) {
+      *tail = nodes[spans[i].at];
+      tail = &(*tail)->next;
+    }
+    *tail = nullptr;
+    return sorted;
+  }
+
+  // The same by walks of the list, where there is no room for the index.
+  VtHiddenLineEdge *PairsScanned(VtHiddenLineEdge *work) {
+    for (VtHiddenLineEdge *a = work; a != nullptr; a = a->next) {
+      for (VtHiddenLineEdge **at = &a->next; *at != nullptr;) {
+        VtHiddenLineEdge *b = *at;
+        if (!SameInterval(a, b)) {
+          at = &b->next;
+          continue;
+        }
+        *at = b->next;
+        b->next = nullptr;
+        Pair(a, b);
+      }
+    }
+    VtHiddenLineEdge *sorted = nullptr;
+    while (work != nullptr) {
+      VtHiddenLineEdge *x = work;
+      work = x->next;
+      VtHiddenLineEdge **at = &sorted;
+      while (*at != nullptr && Low(*at, axis) <= Low(x, axis)) at = &(*at)->next;
+      x->next = *at;
+      *at = x;
+    }
+    return sorted;
+  }
+
   // Cuts, matches, merges and re-admits e and its candidates; e's result.
   int Merge() {
     for (VtHiddenLineCandidate *n = list; n != nullptr; n = n->next) {
@@ -262,49 +522,11 @@ struct Overlap {
       BucketTakeOut(s, x);
       x->flags &= ~VO_HIDDEN_LINE_INTERNAL_MASK;
     }
-    // Every edge is cut at every end of the others that falls inside it;
-    // the piece made follows its edge and meets the remaining ends in turn.
-    for (VtHiddenLineEdge *x = work; x != nullptr; x = x->next)
-      for (VtHiddenLineEdge *y = work; y != nullptr; y = y->next)
-        for (int end = 0; end < 2 && y != x; ++end) {
-          const double u = y->end[end][axis];
-          if (!(u > Low(x, axis) + h && u < High(x, axis) - h)) continue;
-          if (VtHiddenLineEdge *made = Cut(x, u)) {
-            made->next = x->next;
-            x->next = made;
-          }
-        }
-    // Pieces spanning the same interval: the first listed meets the rest in
-    // turn; the winner takes the loser in or it goes.
-    for (VtHiddenLineEdge *a = work; a != nullptr; a = a->next) {
-      for (VtHiddenLineEdge **at = &a->next; *at != nullptr;) {
-        VtHiddenLineEdge *b = *at;
-        if (!SameInterval(a, b)) {
-          at = &b->next;
-          continue;
-        }
-        *at = b->next;
-        b->next = nullptr;
-        VtHiddenLineEdge *winner = a, *loser = b;
-        if (EdgeInFront(s, b, a) != 0) {
-          // b takes a's place in the list.
-          std::swap(*a, *b);
-          std::swap(a->next, b->next);
-          winner = a;
-          loser = b;
-        }
-        if (EdgeMergeInto(s, winner, loser, h) == 0) EdgeDestroy(s, loser);
-      }
-    }
-    // In order along the axis; neighbours of one identity that meet are joined.
-    VtHiddenLineEdge *sorted = nullptr;
-    while (work != nullptr) {
-      VtHiddenLineEdge *x = work;
-      work = x->next;
-      VtHiddenLineEdge **at = &sorted;
-      while (*at != nullptr && Low(*at, axis) <= Low(x, axis)) at = &(*at)->next;
-      x->next = *at;
-      *at = x;
+    CutAll(work);
+    VtHiddenLineEdge *sorted = PairsIndexed(work);
+    if (sorted == nullptr) {
+      s->admit_status |= VO_STATUS_NO_MEMORY;
+      sorted = PairsScanned(work);
     }
     for (VtHiddenLineEdge *a = sorted; a != nullptr;) {
       VtHiddenLineEdge *b = a->next;

@@ -57,6 +57,66 @@ bool CellOf(const VtHiddenLineGrid &g, const float *p, int32_t *column, int32_t 
   return *column >= 0 && *row >= 0;
 }
 
+constexpr uint32_t kFirstPointBits = 8, kMostPointBits = 28;
+
+uintptr_t PointRef(VtHiddenLineEdge *e, int end) { return reinterpret_cast<uintptr_t>(e) | uintptr_t(end); }
+
+uint32_t PointListOf(const VtHiddenLineGrid &g, const float *p) {
+  return PointList(g, PointSquare(p[0], g.point_side), PointSquare(p[1], g.point_side));
+}
+
+void PointPush(VtHiddenLineGrid &g, VtHiddenLineEdge *e, int end) {
+  uintptr_t &head = g.points[PointListOf(g, e->end[end])];
+  VtHiddenLineEdgeLine *l = e->line;
+  l->point_next[end] = head;
+  l->point_prev[end] = 0;
+  if (head != 0) PointEdge(head)->line->point_prev[PointEnd(head)] = PointRef(e, end);
+  head = PointRef(e, end);
+}
+
+// Twice the lists once they hold twice as many ends as lists; without room
+// the lists only grow longer.
+void PointsGrow(VtHiddenLineGrid &g) {
+  if (g.point_count <= (uint32_t{2} << g.point_bits) || g.point_bits >= kMostPointBits) return;
+  const size_t n = size_t{1} << (g.point_bits + 1);
+  auto *grown = Zeroed<uintptr_t>(n);
+  if (grown == nullptr) return;
+  uintptr_t *old = g.points;
+  const size_t old_n = size_t{1} << g.point_bits;
+  g.points = grown;
+  ++g.point_bits;
+  for (size_t i = 0; i < old_n; ++i)
+    for (uintptr_t r = old[i]; r != 0;) {
+      VtHiddenLineEdge *e = PointEdge(r);
+      const int end = PointEnd(r);
+      r = e->line->point_next[end];
+      PointPush(g, e, end);
+    }
+  VoDeallocate(old);
+}
+
+void PointLink(VtHiddenLineGrid &g, VtHiddenLineEdge *e, int end) {
+  if (g.points == nullptr || e->line->pointed[end] != 0) return;
+  PointPush(g, e, end);
+  e->line->pointed[end] = 1;
+  ++g.point_count;
+  PointsGrow(g);
+}
+
+void PointUnlink(VtHiddenLineGrid &g, VtHiddenLineEdge *e, int end) {
+  VtHiddenLineEdgeLine *l = e->line;
+  if (g.points == nullptr || l->pointed[end] == 0) return;
+  const uintptr_t next = l->point_next[end], prev = l->point_prev[end];
+  if (next != 0) PointEdge(next)->line->point_prev[PointEnd(next)] = prev;
+  if (prev != 0)
+    PointEdge(prev)->line->point_next[PointEnd(prev)] = next;
+  else
+    g.points[PointListOf(g, e->end[end])] = next;
+  l->point_next[end] = l->point_prev[end] = 0;
+  l->pointed[end] = 0;
+  --g.point_count;
+}
+
 }  // namespace
 
 int64_t Pixel(double v) {
@@ -115,11 +175,18 @@ VtStatus BucketStart(VtHiddenLineContext *s) {
   }
   g.column_count = Zeroed<uint32_t>(static_cast<size_t>(columns + 1));
   g.row_count = Zeroed<uint32_t>(static_cast<size_t>(rows + 1));
+  // Ends within the chains' tolerance of each other share a square or
+  // lie in neighbouring ones.
+  const double tolerance = 0.1 * s->point_tolerance;
+  g.point_side = tolerance > 0 ? tolerance : 1e-6;
+  g.point_bits = kFirstPointBits;
+  g.point_count = 0;
+  g.points = Zeroed<uintptr_t>(size_t{1} << kFirstPointBits);
   g.cell_pool = VoPoolCreate(0x19000a, sizeof(VtHiddenLineCell));
   g.line_pool = VoPoolCreate(0x19000c, sizeof(VtHiddenLineEdgeLine));
   g.candidate_pool = VoPoolCreate(0x190011, sizeof(VtHiddenLineCandidate));
-  if (g.cells == nullptr || g.column_count == nullptr || g.row_count == nullptr || g.cell_pool == nullptr ||
-      g.line_pool == nullptr || g.candidate_pool == nullptr) {
+  if (g.cells == nullptr || g.column_count == nullptr || g.row_count == nullptr || g.points == nullptr ||
+      g.cell_pool == nullptr || g.line_pool == nullptr || g.candidate_pool == nullptr) {
     g.started = 1;
     (void)BucketRelease(s, true);
     return VO_STATUS_NO_MEMORY;
@@ -151,6 +218,8 @@ VtStatus BucketRelease(VtHiddenLineContext *s, bool force) {
   }
   Free(reinterpret_cast<void *&>(g.row_count));
   Free(reinterpret_cast<void *&>(g.column_count));
+  Free(reinterpret_cast<void *&>(g.points));
+  g.point_count = 0;
   for (VtPool **pool : {&g.line_pool, &g.candidate_pool, &g.cell_pool}) (void)PoolDisposeClear(pool);
   g.started = 0;
   return 0;
@@ -204,6 +273,7 @@ void BucketInsertEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e, int32_t colum
   VtHiddenLineCell **slot = BucketSlot(g, column, row);
   VtHiddenLineEdgeLine *l = e->line;
   if (slot == nullptr || l == nullptr || l->linked[end] != 0) return;
+  PointLink(g, e, end);
   if (*slot == nullptr) {
     auto *c = static_cast<VtHiddenLineCell *>(VoPoolAllocate(g.cell_pool));
     if (c == nullptr) {
@@ -223,6 +293,7 @@ void BucketInsertEdge(VtHiddenLineContext *s, VtHiddenLineEdge *e, int32_t colum
   if (head != nullptr) head->line->prev[end] = e;
   (*slot)->first[end] = e;
   l->linked[end] = 1;
+  l->linked_as[end] = ++g.links;
   ++g.column_count[column];
   ++g.row_count[row];
 }
@@ -231,7 +302,9 @@ void BucketRemoveEnd(VtHiddenLineContext *s, VtHiddenLineEdge *e, int end) {
   VtHiddenLineGrid &g = s->grid;
   VtHiddenLineEdgeLine *l = e->line;
   int32_t column, row;
-  if (l == nullptr || l->linked[end] == 0 || !CellOf(g, e->end[end], &column, &row)) return;
+  if (l == nullptr) return;
+  PointUnlink(g, e, end);
+  if (l->linked[end] == 0 || !CellOf(g, e->end[end], &column, &row)) return;
   VtHiddenLineCell **slot = BucketSlot(g, column, row);
   if (slot == nullptr || *slot == nullptr) return;
   --g.column_count[column];
@@ -261,6 +334,12 @@ void BucketTakeOut(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
   BucketRemoveEnd(s, e, 1);
   (void)VoPoolFree(s->grid.line_pool, e->line);
   e->line = nullptr;
+}
+
+bool BucketLinkedAt(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e, int end, int32_t column, int32_t row) {
+  int32_t c, r;
+  return e->line != nullptr && e->line->linked[end] != 0 && CellOf(g, e->end[end], &c, &r) && c == column &&
+         r == row;
 }
 
 bool BucketSameHalfPixel(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e) {

@@ -64,6 +64,17 @@ double Distance(const float *a, const float *b) {
   return std::hypot(double{a[0]} - b[0], double{a[1]} - b[1]);
 }
 
+// Two points more than twice the tolerance apart along an axis are farther
+// than it whatever the rounding of their distance, which is not measured.
+bool Apart(const float *a, const float *b, double tolerance) {
+  return std::fabs(double{a[0]} - b[0]) > 2 * tolerance || std::fabs(double{a[1]} - b[1]) > 2 * tolerance;
+}
+
+// Within the tolerance of each other (Euclidean in x and y).
+bool Within(const float *a, const float *b, double tolerance) {
+  return !Apart(a, b, tolerance) && Distance(a, b) <= tolerance;
+}
+
 // The chain may run on into c: c (or its first coincident source) is of
 // the chain's primitive, or, in identity mode, c's sources match the
 // chain's end info by primitive and hidden bit.
@@ -115,16 +126,56 @@ struct Tracer {
     return r;
   }
 
-  // Another edge's end in the cell coincides with c's end j: both get
-  // their touched bits (c's end is not free).
-  bool Crowded(VtHiddenLineCell *cell, VtHiddenLineEdge *c, int j) {
-    bool crowded = false;
-    for (int list = 0; list < 2; ++list)
-      for (VtHiddenLineEdge *d = cell->first[list]; d != nullptr; d = d->line->next[list])
-        if (d != c && Distance(c->end[j], d->end[list]) <= tolerance) {
-          d->flags |= kTouched[list];
-          crowded = true;
+  // Calls visit(d, list) for the edges d of the cell's lists (column,
+  // row) that may have an end within the tolerance of p, in the lists'
+  // order (list 0 first, each from the end linked last); others may come
+  // too. Found through the grid's table of end points while its squares
+  // are as wide as the tolerance and few ends lie near, else by the walk
+  // of the cell.
+  template <class Visit>
+  void EndsNear(int32_t column, int32_t row, const float *p, Visit &&visit) {
+    const VtHiddenLineGrid &g = s->grid;
+    VtHiddenLineCell **slot = column < 0 || row < 0 ? nullptr : BucketSlot(g, column, row);
+    if (slot == nullptr || *slot == nullptr) return;
+    struct Near {
+      uint64_t linked_as;
+      VtHiddenLineEdge *d;
+      int list;
+    };
+    constexpr int kMostNear = 64;
+    Near near[kMostNear];
+    int n = 0;
+    bool walk = !(tolerance <= g.point_side);
+    if (!walk)
+      BucketPointsNear(g, p, [&](VtHiddenLineEdge *d, int) {
+        for (int list = 0; list < 2 && !walk; ++list) {
+          if (!BucketLinkedAt(g, d, list, column, row)) continue;
+          if (n == kMostNear) walk = true;
+          if (!walk) near[n++] = Near{d->line->linked_as[list], d, list};
         }
+      });
+    if (walk) {
+      for (int list = 0; list < 2; ++list)
+        for (VtHiddenLineEdge *d = (*slot)->first[list]; d != nullptr; d = d->line->next[list]) visit(d, list);
+      return;
+    }
+    std::sort(near, near + n, [](const Near &a, const Near &b) {
+      return a.list != b.list ? a.list < b.list : a.linked_as > b.linked_as;
+    });
+    for (int i = 0; i < n; ++i)
+      if (i == 0 || near[i].linked_as != near[i - 1].linked_as) visit(near[i].d, near[i].list);
+  }
+
+  // Another edge's end in the cell (column, row) coincides with c's end j:
+  // both get their touched bits (c's end is not free).
+  bool Crowded(int32_t column, int32_t row, VtHiddenLineEdge *c, int j) {
+    bool crowded = false;
+    EndsNear(column, row, c->end[j], [&](VtHiddenLineEdge *d, int list) {
+      if (d != c && Within(c->end[j], d->end[list], tolerance)) {
+        d->flags |= kTouched[list];
+        crowded = true;
+      }
+    });
     if (crowded) c->flags |= kTouched[j];
     return crowded;
   }
@@ -134,26 +185,21 @@ struct Tracer {
   int EndMatches(VtHiddenLineEdge *e, int k, Listed *listed) {
     const VtHiddenLineGrid &g = s->grid;
     const float *q = e->end[k];
-    const int32_t column = BucketCellX(g, q[0]), row = BucketCellY(g, q[1]);
-    VtHiddenLineCell **slot = column < 0 || row < 0 ? nullptr : BucketSlot(g, column, row);
-    if (slot == nullptr || *slot == nullptr) return 0;
     int n = 0;
-    for (int list = 0; list < 2; ++list)
-      for (VtHiddenLineEdge *c = (*slot)->first[list]; c != nullptr; c = c->line->next[list]) {
-        if (c == e) continue;
-        const double d0 = Distance(q, c->end[0]), d1 = Distance(q, c->end[1]);
-        const int j = d1 < d0 ? 1 : 0;
-        const double d = std::min(d0, d1);
-        if (d > tolerance) continue;
-        c->flags |= kTouched[j];
-        bool known = false;
-        for (int i = 0; i < std::min(n, kMostListed) && !known; ++i)
-          known =
-              listed[i].edge == c || Distance(c->end[j], listed[i].edge->end[1 - listed[i].end]) <= tolerance;
-        if (known) continue;
-        if (n < kMostListed) listed[n] = Listed{c, j, d, 4};
-        ++n;
-      }
+    EndsNear(BucketCellX(g, q[0]), BucketCellY(g, q[1]), q, [&](VtHiddenLineEdge *c, int) {
+      if (c == e || (Apart(q, c->end[0], tolerance) && Apart(q, c->end[1], tolerance))) return;
+      const double d0 = Distance(q, c->end[0]), d1 = Distance(q, c->end[1]);
+      const int j = d1 < d0 ? 1 : 0;
+      const double d = std::min(d0, d1);
+      if (d > tolerance) return;
+      c->flags |= kTouched[j];
+      bool known = false;
+      for (int i = 0; i < std::min(n, kMostListed) && !known; ++i)
+        known = listed[i].edge == c || Within(c->end[j], listed[i].edge->end[1 - listed[i].end], tolerance);
+      if (known) return;
+      if (n < kMostListed) listed[n] = Listed{c, j, d, 4};
+      ++n;
+    });
     if (n != 0) e->flags |= kTouched[k];
     return n;
   }
@@ -224,7 +270,7 @@ struct Tracer {
         for (int list = 0; list < 2; ++list)
           for (VtHiddenLineEdge *c = (*slot)->first[list]; c != nullptr; c = c->line->next[list]) {
             if (c == e || c == skip || (c->flags & (kTouched[list] | kStop[list])) != 0) continue;
-            if (Crowded(*slot, c, list)) continue;
+            if (Crowded(cc, rr, c, list)) continue;
             if (!Compatible(s, c, end_info) || FoldsBack(e, k, c, list, tolerance)) continue;
             const Listed entry{c, list, Distance(q, c->end[list]), Relation(e, k, c)};
             bool known = false;

@@ -163,6 +163,13 @@ struct VtHiddenLineGrid {
   VtPool *cell_pool, *line_pool, *candidate_pool;
   double longest;   // the longest major-axis extent of an admitted edge
   uint64_t visits;  // cells visited by overlap walks, for measurements
+  // The table of the grid edges' end points, hashed by squares of side
+  // point_side: lists of (edge | end index) words.
+  uintptr_t *points;
+  uint32_t point_bits, point_count;  // 2^bits lists
+  double point_side;
+  uint64_t links;          // ends linked into cells so far: a cell's lists run from the latest
+  uint64_t overlap_walks;  // walks for overlap candidates so far
 };
 
 struct VtHiddenLineContext {

@@ -13,8 +13,14 @@
 //   extent of an admitted edge bounds the overlap walk (no edge farther
 //   from an edge's ends can share an interval with it);
 // - callbacks only ever see copies of edges (infos) with the internal bits
-//   cleared.
+//   cleared;
+// - every end of an edge with a line record is in the grid's table of end
+//   points (pointed[] says which are), linked into a cell or not; an end's
+//   coordinates never change while it is there.
 #pragma once
+
+#include <algorithm>
+#include <cmath>
 
 #include "render/vorenhid/hidden_line.h"
 
@@ -44,6 +50,10 @@ struct VtHiddenLineEdgeLine {
   double slope, intercept;
   VtHiddenLineEdge *next[2], *prev[2];  // the links of the two cell lists
   uint8_t linked[2];
+  uint8_t pointed[2];
+  uint64_t linked_as[2];                 // the grid's count of links when the end was linked
+  uint64_t listed_in;                    // the last overlap walk that listed the edge
+  uintptr_t point_next[2], point_prev[2];  // the links of the ends' lists of the point table (0: none)
 };
 
 struct VtHiddenLineCell {
@@ -107,6 +117,13 @@ bool EndOnEdge(const VtHiddenLineContext *s, const float *point, const VtHiddenL
 bool PointOnEdge(const float *point, const VtHiddenLineEdge *b, double h);
 bool EdgesTouch(const VtHiddenLineContext *s, const VtHiddenLineEdge *a, const VtHiddenLineEdge *b);
 int64_t Pixel(double v);
+// Visits (edge, end index) for every end in the point table that may lie
+// within the side of the table's squares of p (each end once); farther
+// ends may come too.
+template <class Visit>
+void BucketPointsNear(const VtHiddenLineGrid &g, const float *p, Visit &&visit);
+// The cell an edge's end is linked into is (column, row).
+bool BucketLinkedAt(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e, int end, int32_t column, int32_t row);
 
 // ---- admission.cpp -----------------------------------------------------------
 VtHiddenLineEdge *EdgeNew(VtHiddenLineContext *s);
@@ -152,6 +169,43 @@ int32_t CallbackAsk(VtHiddenLineContext *s, Proc proc, const VtHiddenLineEdge *a
   InfoFree(s, &ia);
   InfoFree(s, &ib);
   return r;
+}
+
+// ---- the point table ---------------------------------------------------------------
+
+inline VtHiddenLineEdge *PointEdge(uintptr_t ref) {
+  return reinterpret_cast<VtHiddenLineEdge *>(ref & ~uintptr_t{1});
+}
+inline int PointEnd(uintptr_t ref) { return static_cast<int>(ref & 1); }
+// The square of a coordinate, saturated far out (ends there share squares).
+inline int64_t PointSquare(double v, double side) {
+  const double k = std::floor(v / side);
+  if (!(k > -0x1p62)) return -(int64_t{1} << 62);
+  return k < 0x1p62 ? static_cast<int64_t>(k) : int64_t{1} << 62;
+}
+inline uint32_t PointList(const VtHiddenLineGrid &g, int64_t x, int64_t y) {
+  const uint64_t h = static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15u ^ static_cast<uint64_t>(y) * 0xC2B2AE3D27D4EB4Fu;
+  return static_cast<uint32_t>((h ^ (h >> 29)) >> (64 - g.point_bits));
+}
+
+template <class Visit>
+void BucketPointsNear(const VtHiddenLineGrid &g, const float *p, Visit &&visit) {
+  if (g.points == nullptr || !std::isfinite(p[0]) || !std::isfinite(p[1])) return;
+  const int64_t x = PointSquare(p[0], g.point_side), y = PointSquare(p[1], g.point_side);
+  uint32_t lists[9];
+  int n = 0;
+  for (int64_t dy = -1; dy <= 1; ++dy)
+    for (int64_t dx = -1; dx <= 1; ++dx) {
+      const uint32_t l = PointList(g, x + dx, y + dy);
+      if (std::find(lists, lists + n, l) == lists + n) lists[n++] = l;
+    }
+  for (int i = 0; i < n; ++i)
+    for (uintptr_t r = g.points[lists[i]]; r != 0;) {
+      VtHiddenLineEdge *e = PointEdge(r);
+      const int end = PointEnd(r);
+      r = e->line->point_next[end];
+      visit(e, end);
+    }
 }
 
 // ---- the walk ------------------------------------------------------------------

@@ -2,8 +2,12 @@
 // made by hand over a 1024 x 768 image (500 x 500 grid, pixels of 1/1024
 // by 1/768 in edge coordinates 0..1).
 
-#include <cmath>
+#include <algorithm>
 #include <climits>
+#include <cmath>
+#include <random>
+#include <utility>
+#include <vector>
 
 #include "render/vorenhid/grid_fixture.h"
 
@@ -214,6 +218,35 @@ TEST_F(AdmissionTest, AnEndTouchesAnEdgeWithinHalfTheToleranceAndStrictlyInsideI
   ASSERT_NE(near, nullptr);
   EXPECT_EQ(near->edge->end[1][1], 0.8f);
   hid::ListFree(s_->stored_pools[1], near);
+}
+
+TEST_F(AdmissionTest, TheTableOfEndPointsFindsEveryEndWithinTheChainToleranceAsALookAtEveryEndDoes) {
+  // 3,000 edges from ends crowding (0.25, 0.5) on a lattice of 2.5e-7 (a
+  // quarter of the table's side, a tenth of t = 1e-6) to ends far off:
+  // the table grows from 256 lists past 2,048; then every other edge goes.
+  s_->merge_overlaps = s_->merge_duplicates = 0;
+  std::mt19937 random(114);
+  std::uniform_int_distribution<int> step(0, 40);
+  auto near = [&](float base) { return base + static_cast<float>(step(random)) * 2.5e-7f; };
+  std::vector<VtHiddenLineEdge *> edges;
+  for (int i = 0; i < 3000; ++i) edges.push_back(Admit(Edge(near(0.25f), near(0.5f), 0.75f, near(0.7f))));
+  EXPECT_GE(s_->grid.point_bits, 11u);
+  for (size_t i = 0; i < edges.size(); i += 2) hid::EdgeDestroy(s_, edges[i]);
+  EXPECT_EQ(s_->grid.point_count, edges.size());  // two ends each of the 1,500 left
+  for (int q = 0; q < 200; ++q) {
+    const float p[2] = {near(0.25f), near(0.5f)};
+    std::vector<std::pair<VtHiddenLineEdge *, int>> found, looked;
+    hid::BucketPointsNear(s_->grid, p, [&](VtHiddenLineEdge *e, int end) {
+      if (std::hypot(double{p[0]} - e->end[end][0], double{p[1]} - e->end[end][1]) <= 1e-6) found.push_back({e, end});
+    });
+    for (size_t i = 1; i < edges.size(); i += 2)
+      for (int end = 0; end < 2; ++end)
+        if (std::hypot(double{p[0]} - edges[i]->end[end][0], double{p[1]} - edges[i]->end[end][1]) <= 1e-6)
+          looked.push_back({edges[i], end});
+    std::sort(found.begin(), found.end());
+    std::sort(looked.begin(), looked.end());
+    ASSERT_EQ(found, looked) << "query " << q;
+  }
 }
 
 TEST_F(AdmissionTest, TerminateGivesBackAStandingPassAndAKeptGrid) {
