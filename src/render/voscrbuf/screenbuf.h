@@ -142,6 +142,11 @@ void TargetHoldStop();
 // allocated or freed, a clear) waits for the outermost render's end
 // (CallAfterRender), so the render stores every row as it began to.
 bool TargetHeld(const Context *c, const VtScreenBuffer *buffer);
+// A frame begun into the target a render around the calling one holds is
+// refused with 0x20000012 and message 2915 (0 otherwise); TargetFrameBegun
+// marks the calling render's frame begun in the target it holds.
+VtStatus TargetFrameRefuse(const Context *c);
+void TargetFrameBegun(const Context *c);
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);
