@@ -5,8 +5,8 @@
 // the calling thread the inner render answers and draws what it does alone,
 // and the outer render's status and picture are those it has without it; a
 // render asked from a shader on a worker thread is refused. A file driver
-// and a screen buffer hold one frame: a render started inside one whose
-// frame goes there is refused, and one into another driver or buffer runs.
+// holds one frame: a render started inside one whose frame that driver holds
+// open is refused, and one into another driver runs.
 
 #include <gtest/gtest.h>
 
@@ -48,9 +48,6 @@ struct Inner {
   bool to_file = false;
   const char *file_driver = nullptr;
   std::vector<char> file{};
-  // A render into the screen buffer the outer one holds, in the view
-  // given, or with the buffer detached for it.
-  bool into_held = false, detached = false;
 };
 Inner g_inner;
 
@@ -101,23 +98,10 @@ VtStatus FileRender(const char *name, uint32_t code, std::vector<char> *bytes) {
   return st;
 }
 
-VtStatus HeldRender() {
-  VtView *view = VoViewGet();
-  VtScreenBuffer *buffer = VoScreenBufferGet();
-  EXPECT_EQ(VoViewSet(g_inner.view), 0u);
-  EXPECT_EQ(g_inner.detached ? VoScreenBufferSet(nullptr) : 0, 0u);
-  const VtStatus st = VoExecute(g_inner.code);
-  EXPECT_EQ(VoScreenBufferSet(buffer), 0u);
-  EXPECT_EQ(VoViewSet(view), 0u);
-  return st;
-}
-
 void Called(From from) {
   const int n = ++g_inner.calls[static_cast<int>(from)];
   if (from != g_inner.from || n != g_inner.trigger || g_inner.started++ != 0) return;
-  if (g_inner.into_held)
-    g_inner.answer = HeldRender();
-  else if (!g_inner.to_file)
+  if (!g_inner.to_file)
     g_inner.answer = InnerRender(&g_inner.picture);
   else if (g_inner.file_driver == nullptr)
     g_inner.answer = VoExecute(g_inner.code);
@@ -429,53 +413,6 @@ TEST_F(NestedRenders, ARenderInsideAnotherCannotShareTheFileDriverWhoseFrameTheO
           }
   g_inner = Inner{};
   EXPECT_GT(refused, 0);
-}
-
-// Each shading render class, at 0 and 4 workers, starts from its middle
-// progress call (poll where it reports none) a render of itself in a view
-// of the stage's size or three times as wide, into the screen buffer the
-// outer render stores its rows in: it would resize the buffer and write
-// over the outer rows, so it is refused (message 2915) and the outer
-// picture is the one it makes alone. With the buffer detached for it the
-// inner render runs, and the outer picture is still its own.
-TEST_F(NestedRenders, ARenderInsideAnotherCannotShareTheScreenBufferTheOuterStoresItsRowsIn) {
-  const Stage stage(Square());
-  ASSERT_TRUE(stage.ok());
-  int refused = 0;
-  for (uint32_t width : {Stage::kWidth, 3 * Stage::kWidth}) {
-    VtView *view = VoViewCreate();
-    const float eye[3] = {0, 0, 5}, reference[3] = {0, 0, 0}, up[3] = {0, 1, 0};
-    ASSERT_EQ(VoViewSetResolution(view, width, Stage::kHeight, 1.0) |
-                  VoViewSetPinhole(view, eye, reference, up, VO_PROJECTION_PERSPECTIVE, 50.0),
-              0u);
-    for (uint32_t code : {0xc0001u, 0xc0003u, 0x200001u, 0x200002u, 0x70001u, 0x70002u})
-      for (int32_t workers : {0, 4})
-        for (bool detached : {false, true}) {
-          SCOPED_TRACE(::testing::Message() << std::hex << code << std::dec << " at " << workers
-                                            << " workers, width " << width << ", detached " << detached);
-          std::vector<float> alone, picture;
-          g_inner = Inner{};
-          const VtStatus status = stage.Render(code, workers, &alone);
-          const From from = g_inner.calls[static_cast<int>(From::kProgress)] > 0 ? From::kProgress : From::kPoll;
-          const int calls = g_inner.calls[static_cast<int>(from)];
-          ASSERT_GT(calls, 0);
-          g_inner = Inner{from, (calls + 1) / 2, code, view};
-          g_inner.into_held = true;
-          g_inner.detached = true;
-          const VtStatus inner_alone = HeldRender();  // into the stage's driver, with no buffer
-          g_inner.detached = detached;
-          vo_test::Recorded().clear();
-          EXPECT_EQ(stage.Render(code, workers, &picture), status);
-          EXPECT_EQ(picture, alone);
-          ASSERT_EQ(g_inner.started, 1);
-          EXPECT_EQ(g_inner.answer, detached ? inner_alone : VO_STATUS_BAD_ARGUMENT);
-          EXPECT_EQ(vo_test::WithMessage(2915).size(), detached ? 0u : 1u);
-          refused += static_cast<int>(vo_test::WithMessage(2915).size());
-        }
-    EXPECT_EQ(VoViewDestroy(view), 0u);
-  }
-  g_inner = Inner{};
-  EXPECT_EQ(refused, 2 * 6 * 2);
 }
 
 // On worker threads the scene's screen-space data and the rows belong to

@@ -239,9 +239,7 @@ VtStatus Progress(uint32_t, VtTypedValue *) {
       g_probe.answer = VoPrimitiveDestroy(g_probe.primitive);
       g_probe.spare_answer = VoPrimitiveDestroy(g_probe.spare);
       break;
-    case During::kRender:
-      g_probe.answer = g_probe.stage->RenderAside(g_probe.code, &g_probe.inner);
-      break;
+    case During::kRender: g_probe.answer = g_probe.stage->RenderAside(g_probe.code, &g_probe.inner); break;
   }
   return 0;
 }
