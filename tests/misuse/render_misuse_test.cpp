@@ -239,10 +239,7 @@ VtStatus Progress(uint32_t, VtTypedValue *) {
       g_probe.answer = VoPrimitiveDestroy(g_probe.primitive);
       g_probe.spare_answer = VoPrimitiveDestroy(g_probe.spare);
       break;
-    case During::kRender:
-      g_probe.answer = VoExecute(g_probe.code);
-      g_probe.stage->Read(&g_probe.inner);
-      break;
+    case During::kRender: g_probe.answer = g_probe.stage->RenderAside(g_probe.code, &g_probe.inner); break;
   }
   return 0;
 }
@@ -290,9 +287,9 @@ TEST_F(Renders, ProgressCallbacksCannotPullTheSceneFromUnderTheirRender) {
 }
 
 // A render started from the progress callback of every renderer that
-// reports progress runs in a frame of its own: it answers what the render
-// answers alone and leaves that render's picture (read as it returns, at
-// the first report, before the outer render has output a row), and the
+// reports progress, into a screen buffer set aside for it, runs in a frame
+// of its own: it answers what the render answers alone and leaves that
+// render's picture, and the
 // outer render's status and picture are those it has without it. On the
 // calling thread (0 workers), on 4 workers whose bands are below the
 // threaded minimum (traced one after another on the calling thread, each
@@ -353,8 +350,7 @@ Drawn g_drawn;
 
 void StartInner() {
   g_drawn.inside = true;
-  g_drawn.answer = VoExecute(g_drawn.code);
-  g_drawn.stage->Read(&g_drawn.inner);
+  g_drawn.answer = g_drawn.stage->RenderAside(g_drawn.code, &g_drawn.inner);
   g_drawn.inside = false;
 }
 VtStatus LinePoll() {
@@ -381,7 +377,8 @@ VtStatus LineDraw(uint32_t type, uint32_t count, VtDrawRecord *record) {
 // render's polls or reports, at 0 and 4 workers: a scanline, wireframe or
 // hidden-line render, which would set the scene's polygons up again, is
 // refused with message 2914 naming it and the outer render; a ray-traced
-// one answers and leaves the picture it does alone. Either way the outer
+// one answers and leaves the picture it does alone in the screen buffer set
+// aside for it. Either way the outer
 // render answers and draws what it does alone.
 TEST_F(Renders, ARenderStartedWhileTheHiddenLineRendererKeepsItsWorkInTheSceneLeavesItAsItWas) {
   // Two squares, the nearer hiding a corner of the farther.

@@ -114,6 +114,7 @@ class Stage {
     if (primitive_ != nullptr) (void)VoPrimitiveDestroy(primitive_);
     if (material_ != nullptr) (void)VoMaterialDestroy(material_);
     if (buffer_ != nullptr) (void)VoScreenBufferDestroy(buffer_);
+    if (aside_ != nullptr) (void)VoScreenBufferDestroy(aside_);
   }
   Stage(const Stage &) = delete;
   Stage &operator=(const Stage &) = delete;
@@ -144,6 +145,30 @@ class Stage {
     return st;
   }
 
+  // A render of the code into a buffer of the stage's size set aside for it
+  // (from a render's callback: the stage's buffer holds that render's
+  // frame); its status, and the picture it leaves there.
+  VtStatus RenderAside(uint32_t code, std::vector<float> *picture) const {
+    VtTypedValue v{};
+    v.type = VtNat32;
+    v.value.u = kWidth;
+    if (aside_ == nullptr && (aside_ = VoScreenBufferCreate()) != nullptr) {
+      EXPECT_EQ(VoScreenBufferSetControl(aside_, VO_SB_WIDTH, &v), 0u);
+      v.value.u = kHeight;
+      EXPECT_EQ(VoScreenBufferSetControl(aside_, VO_SB_HEIGHT, &v), 0u);
+      EXPECT_EQ(VoScreenBufferAllocateData(aside_, VO_SB_COLOUR), 0u);
+    }
+    VtTypedValue black{};
+    black.type = VtColourType;
+    EXPECT_EQ(VoScreenBufferClear(aside_, VO_SB_COLOUR, &black), 0u);
+    VtScreenBuffer *was = VoScreenBufferGet();
+    VtStatus st = VoScreenBufferSet(aside_);
+    if (st == 0) st = VoExecute(code);
+    EXPECT_EQ(VoScreenBufferSet(was), 0u);
+    ReadBuffer(aside_, kWidth, kHeight, picture);
+    return st;
+  }
+
   // Whether the buffer is still the application's and keeps its colours: a
   // call made from a render's callback may have given either back (no
   // picture to read then).
@@ -169,6 +194,7 @@ class Stage {
   }
 
   VtScreenBuffer *buffer_ = nullptr;
+  mutable VtScreenBuffer *aside_ = nullptr;
   VtPrimitive *primitive_ = nullptr;
   VtMaterial *material_ = nullptr;
   VtShader *point_ = nullptr;

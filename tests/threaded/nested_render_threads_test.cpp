@@ -2,9 +2,11 @@
 // worker threads (the progress callback and the driver's interrupt poll,
 // both made on the calling thread): each runs in a frame of its own on the
 // calling thread while the workers wait for their next items, answers what
-// it answers alone and leaves the picture it leaves alone, and the outer
-// render's status and picture are those it has without it. A ray-traced render started from a
-// poll the ray tracer makes while it gathers its scene is refused. Under
+// it answers alone and leaves the picture it leaves alone in a buffer set
+// aside for it (into the buffer the outer render holds it is refused), and
+// the outer render's status and picture are those it has without it. A
+// ray-traced render started from a poll the ray tracer makes while it
+// gathers its scene is refused. Under
 // them, the work farm: a pass begun inside another's worker procedure, on
 // the calling thread or on a worker, runs inline in words of its own.
 
@@ -30,6 +32,7 @@ struct Inner {
   bool at_first_poll = false;  // else at the first poll after a progress report
   int reports = 0;
   bool started = false;
+  bool held = false;  // into the buffer the outer render holds, not one set aside
   VtStatus answer = 0;
   std::vector<float> picture{};
   const Stage *stage = nullptr;
@@ -39,8 +42,8 @@ Inner g_inner;
 void Start() {
   if (g_inner.code == 0 || g_inner.started) return;
   g_inner.started = true;
-  g_inner.answer = VoExecute(g_inner.code);
-  g_inner.stage->Read(&g_inner.picture);
+  g_inner.answer =
+      g_inner.held ? VoExecute(g_inner.code) : g_inner.stage->RenderAside(g_inner.code, &g_inner.picture);
 }
 
 VtStatus Progress(uint32_t, VtTypedValue *) {
@@ -82,7 +85,11 @@ struct Alone {
 TEST_F(NestedRenderThreadsTest, ARenderStartedFromACallbackOfAThreadedRenderLeavesItAsItWas) {
   const Stage stage(misuse::Mesh{{-1, -1, 0, 1, -1, 0, 1, 1, 0, -1, 1, 0}, {4}, {0, 1, 2, 3}});
   ASSERT_TRUE(stage.ok());
-  const uint32_t codes[] = {0xc0001, 0xc0003, 0x200001, 0x200002, 0x70001, 0x70002};
+  // The hidden-line renderer last: it moves the scene's plain primitives
+  // into records of its own, under the outer render's scan records or
+  // gathered scene, so inside any of the others it is refused (2917).
+  const uint32_t codes[] = {0xc0001, 0xc0003, 0x200001, 0x200002, 0x70001, 0x70002, 0x190001};
+  constexpr size_t kHiddenLine = 6;
   std::vector<Alone> alone;
   for (uint32_t code : codes) {
     g_inner = Inner{};
@@ -90,20 +97,29 @@ TEST_F(NestedRenderThreadsTest, ARenderStartedFromACallbackOfAThreadedRenderLeav
     a.status = stage.Render(code, 4, &a.picture);
     alone.push_back(a);
   }
-  for (size_t outer = 0; outer < std::size(codes); ++outer)
-    for (size_t inner : {outer, (outer + 4) % std::size(codes)})  // itself, and a ray tracer for a scanline
-      for (bool from_poll : {false, true}) {
-        SCOPED_TRACE(::testing::Message() << std::hex << codes[inner] << " from " << codes[outer]
-                                          << (from_poll ? "'s poll" : "'s progress"));
-        g_inner = Inner{codes[inner], from_poll};
-        g_inner.stage = &stage;
-        std::vector<float> picture;
-        EXPECT_EQ(stage.Render(codes[outer], 4, &picture), alone[outer].status);
-        EXPECT_EQ(picture, alone[outer].picture);
-        ASSERT_TRUE(g_inner.started);
-        EXPECT_EQ(g_inner.answer, alone[inner].status);
-        EXPECT_EQ(g_inner.picture, alone[inner].picture);
-      }
+  for (size_t outer = 0; outer < kHiddenLine; ++outer)
+    for (size_t inner : {outer, (outer + 4) % kHiddenLine, kHiddenLine})  // and a ray tracer for a scanline
+      for (bool from_poll : {false, true})
+        for (bool held : {false, inner != kHiddenLine}) {
+          SCOPED_TRACE(::testing::Message()
+                       << std::hex << codes[inner] << " from " << codes[outer]
+                       << (from_poll ? "'s poll" : "'s progress") << (held ? ", held" : ""));
+          g_inner = Inner{codes[inner], from_poll};
+          g_inner.stage = &stage;
+          g_inner.held = held;
+          vo_test::Recorded().clear();
+          std::vector<float> picture;
+          EXPECT_EQ(stage.Render(codes[outer], 4, &picture), alone[outer].status);
+          EXPECT_EQ(picture, alone[outer].picture);
+          ASSERT_TRUE(g_inner.started);
+          const bool moved = inner == kHiddenLine;
+          EXPECT_EQ(g_inner.answer, held || moved ? VO_STATUS_BAD_ARGUMENT : alone[inner].status);
+          EXPECT_EQ(vo_test::WithMessage(2915).size(), held ? 1u : 0u);
+          EXPECT_EQ(vo_test::WithMessage(2917).size(), moved ? 1u : 0u);
+          if (!held && !moved) {
+            EXPECT_EQ(g_inner.picture, alone[inner].picture);
+          }
+        }
 }
 
 TEST_F(NestedRenderThreadsTest, ARayTracedRenderStartedWhileTheRayTracerGathersItsSceneIsRefused) {

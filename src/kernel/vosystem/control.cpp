@@ -315,6 +315,24 @@ VtStatus SceneHeldRefuse(uint32_t module, uint32_t code) {
   return VO_STATUS_BAD_ARGUMENT;
 }
 
+ScreenHold::ScreenHold(uint32_t code) : outer_(0) {
+  if (VtKernelContext *k = Kernel(); k != nullptr && OnMainThread()) {
+    outer_ = k->screen_holder;
+    k->screen_holder = code;
+  }
+}
+
+ScreenHold::~ScreenHold() {
+  if (VtKernelContext *k = Kernel(); k != nullptr && OnMainThread()) k->screen_holder = outer_;
+}
+
+VtStatus ScreenHeldRefuse(uint32_t module, uint32_t code) {
+  VtKernelContext *k = Kernel();
+  if (k == nullptr || k->screen_holder == 0) return 0;
+  Post(VO_STATUS_BAD_ARGUMENT, messages::kScreenHeld, module, code, k->screen_holder);
+  return VO_STATUS_BAD_ARGUMENT;
+}
+
 VtProc *KernelCallbackSlot(uint32_t code) {
   VtKernelContext *k = Kernel();
   if (k == nullptr || code < kCallbackFirst || code > kCallbackLast || code == 0x1000f) return nullptr;

@@ -76,6 +76,7 @@ struct VtKernelContext {
   uint32_t executing;
   uint32_t executing_code;
   uint32_t scene_holder;               // code of the render whose work is in the scene's elements, 0 for none
+  uint32_t screen_holder;              // code of the scanline render whose screen data is there, 0 for none
   const VtReference *scene_ring;       // the current primitive list (the geometry module's word)
   const ExecuteFrame *execute_frames;  // the running VoExecutes of the application's thread
   RenderAfterQueue *after;             // what waits for the outermost render's end, oldest first
@@ -272,6 +273,28 @@ class SceneHold {
   uint32_t outer_;
 };
 VtStatus SceneHeldRefuse(uint32_t module, uint32_t code);
+// A scanline render keeps its projected points and clipped outlines in the
+// scene's elements, and its scan records (on its workers too) name those
+// elements, from its start to its end; a ray-traced render's gathered scene
+// names them too. A hidden-line render moves every plain primitive into a
+// layout of its own (new element records, the old ones freed and their
+// memory given back), which would leave the render around it reading freed
+// records, so ScreenHold marks the elements held by such a render (code
+// given) and the hidden-line renderer calls ScreenHeldRefuse as it starts:
+// 0x20000012 and message 2917 (the module's, the code and the holder's)
+// while held, else 0. A scanline render inside another keeps the outer
+// one's data and puts it back itself, and runs.
+class ScreenHold {
+ public:
+  explicit ScreenHold(uint32_t code);
+  ~ScreenHold();
+  ScreenHold(const ScreenHold &) = delete;
+  ScreenHold &operator=(const ScreenHold &) = delete;
+
+ private:
+  uint32_t outer_;
+};
+VtStatus ScreenHeldRefuse(uint32_t module, uint32_t code);
 
 // A render the library starts for itself (a light's depth map, a face of
 // an environment cube) puts state of its own in place of the application's

@@ -528,8 +528,10 @@ constexpr uint32_t kRayOtherSceneInside = 2913;  // a render of another primitiv
                                                  // with the scene of the one it runs in (code)
 constexpr uint32_t kSceneHeld = 2914;  // a render that sets the scene up again while the hidden-line renderer
                                        // keeps its work there (code, holder)
-constexpr uint32_t kFrameHeld = 2915;  // a frame refused by a file driver whose frame a render around it
-                                       // holds open (code, driver, holder)
+constexpr uint32_t kFrameHeld = 2915;  // a frame refused by a file driver or screen buffer whose frame
+                                       // a render around it holds open (code, driver, holder)
+constexpr uint32_t kScreenHeld = 2917;  // a hidden-line render that would move the scene's elements while a
+                                        // scanline or ray-traced render around it names them (code, holder)
 // A render's callbacks and its application threads (2908-2911, 2916-2919).
 constexpr uint32_t kOtherThreadDuringRender =
     2908;  // a call entered on another application thread while a render runs (procedure)

@@ -16,7 +16,8 @@
 //   nothing: an entry left behind (an end frame the application replaced,
 //   a render that never ended its frame) is taken over by the next frame;
 // - only drivers that answer VO_CONTROL_DRIVER_FILE are held: the image
-//   driver, screen buffers and application drivers nest as before;
+//   driver and application drivers nest as before (a screen buffer holds
+//   its own frame the same way: voscrbuf/held.cpp);
 // - frames are begun on the calling thread only; a worker's copy of the
 //   state holds no entries.
 

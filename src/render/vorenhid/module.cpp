@@ -186,6 +186,7 @@ VtStatus Execute(uint32_t code) {
   if (!ExecuteCodeListed(kExecuteCodes, code)) return kUnknownCode;
   if (const VtStatus refused = WorkerRenderRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
   if (const VtStatus refused = SceneHeldRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
+  if (const VtStatus refused = ScreenHeldRefuse(VO_MODULE_HIDDEN_LINE, code)) return refused;
   // 0x190001 runs in the mode the control asks and leaves the control as
   // it is; 0x190002 turns the control on for its render and off after it.
   // A render started from a callback of another before that one holds the

@@ -1179,6 +1179,7 @@ VtStatus RenderEntry(uint32_t code) {
   if (code != kExecutePreview && code != kExecuteFull) return VO_STATUS_BAD_ARGUMENT;
   renstd::ControlsLent lent;
   renstd::CallerControlsLend(&lent);
+  const ScreenHold held(code);  // its gathered scene names the scene's elements
   const VtStatus st = RunThreaded(c, code == kExecutePreview ? &RenderPreview : &RenderFull);
   renstd::CallerControlsGiveBack(&lent);
   return st;

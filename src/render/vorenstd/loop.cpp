@@ -540,6 +540,7 @@ VtStatus Render(VtRenderClass *cls) {
   // projected and clipped.
   ScreenKept kept{};
   if (const VtStatus st = ScreenKeep(s->frame, &kept)) return st;
+  const ScreenHold held(s->execute_code);
   RenderFrame f{};
   void *own_word = nullptr;
   f.outer = s->frame;

@@ -12,6 +12,17 @@
 // outermost render's end, and the render stores every row as it began to;
 // until then the buffer's reads answer what the render reads.
 //
+// A target holds one frame, as a file driver's stream does: a render
+// started inside another whose frame would go into the target the outer
+// one holds would resize and clear it and store its own rows there, so its
+// begin frame is refused (message 2915) and the outer picture stays the
+// one it makes alone. The outer render holds the target so from its begin
+// frame to its end, against every render inside it (from its callbacks or
+// a shader); before that a render inside it is followed by the outer
+// frame, which sizes the target and stores every row of its region, and
+// the renders the library runs inside it (a stroke render's A-buffer pass)
+// begin the frame the outer one has not.
+//
 // Invariants a reader must know:
 // - nothing is put in place while the application changed nothing;
 // - the holds are chained in the module's record, innermost first, for as
@@ -56,6 +67,9 @@ struct Held {
   Target lent;         // the render's, as it was when last lent
   Target application;  // the application's, once it changed it
   bool application_set;
+  bool frame_begun;  // the render began its frame in lent.target
+  uint64_t render;   // its VoExecute serial
+  uint32_t code;     // and code
   Held *outer;
 };
 
@@ -66,7 +80,8 @@ void *Enter() {
   // to a render; without it the render holds nothing, as before.
   auto *h = static_cast<Held *>(std::malloc(sizeof(Held)));
   if (h == nullptr) return nullptr;
-  *h = Held{Of(c), Of(c), false, static_cast<Held *>(c->holds)};
+  *h = Held{Of(c), Of(c), false, false, ExecuteSerial(), 0, static_cast<Held *>(c->holds)};
+  (void)VoExecuteCurrentGet(&h->code);
   c->holds = h;
   if (h->outer == nullptr) TargetViewSized(c);
   return h;
@@ -129,6 +144,30 @@ const VtScreenBuffer *TargetRunEnter(const VtScreenBuffer *buffer) {
 
 void TargetRunLeave(const VtScreenBuffer *outer) {
   if (Context *c = State()) c->run_target = outer;
+}
+
+VtStatus TargetFrameRefuse(const Context *c) {
+  if (c == nullptr || c->target == nullptr || c->busy || OnWorkerThread()) return 0;
+  const uint64_t render = ExecuteSerial();
+  for (const Held *h = static_cast<const Held *>(c->holds); h != nullptr; h = h->outer) {
+    if (!h->frame_begun || h->render == render || h->lent.target != c->target || !ExecuteEncloses(h->render))
+      continue;
+    uint32_t code = 0;
+    (void)VoExecuteCurrentGet(&code);
+    Post(kRefused, messages::kFrameHeld, kModule, code, "the current screen buffer", h->code);
+    return kRefused;
+  }
+  return 0;
+}
+
+void TargetFrameBegun(const Context *c) {
+  if (c == nullptr || c->target == nullptr || OnWorkerThread()) return;
+  const uint64_t render = ExecuteSerial();
+  for (Held *h = static_cast<Held *>(c->holds); h != nullptr; h = h->outer)
+    if (h->render == render) {
+      h->frame_begun = h->lent.target == c->target;
+      return;
+    }
 }
 
 void TargetHoldStart() {

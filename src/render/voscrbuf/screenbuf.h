@@ -138,6 +138,11 @@ void BufferRelease(BufferRegistry *r, VtScreenBuffer *b);
 // Added at the module's start and removed at its end.
 void TargetHoldStart();
 void TargetHoldStop();
+// A frame begun into the target a render around the calling one holds is
+// refused with 0x20000012 and message 2915 (0 otherwise); TargetFrameBegun
+// marks the calling render's frame begun in the target it holds.
+VtStatus TargetFrameRefuse(const Context *c);
+void TargetFrameBegun(const Context *c);
 
 // ---- Target (target.cpp) ----
 VtStatus TargetDetachAtEnd(Context *c);

@@ -216,10 +216,12 @@ VtStatus VoScreenBufferCallBacksChanged() {
 VtStatus VoScreenBufferBeginFrame(int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
   Context *c = State();
   if (c == nullptr) return VO_STATUS_UNAVAILABLE;
+  if (const VtStatus held = TargetFrameRefuse(c)) return held;
   // While a buffer is being shown, its frame must not resize (and clear) it.
   VtStatus st = c->target != nullptr && !c->busy ? TargetFit(c->target, x0, x1, y0, y1) : 0;
   const auto saved = reinterpret_cast<VtDriverFrameProc>(c->saved[kSlotBegin]);
   if (!c->no_forward && saved != nullptr) st |= saved(x0, x1, y0, y1);
+  if (st == 0 && !c->busy) TargetFrameBegun(c);
   return st;
 }
 
