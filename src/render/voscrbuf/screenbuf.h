@@ -64,8 +64,8 @@ struct Context {
   VtScreenBuffer *target;
   uint32_t no_forward;
   BufferRegistry *registry;
-  VtScreenBuffer *private_target;  // a worker copy's own record of the target
-  void *holds;                     // the running renders' holds, innermost first (held.cpp)
+  VtScreenBuffer *private_target;    // a worker copy's own record of the target
+  void *holds;                       // the running renders' holds, innermost first (held.cpp)
   const VtScreenBuffer *run_target;  // the buffer a render-and-post run holds to its end (held.cpp)
 };
 
