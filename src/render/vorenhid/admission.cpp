@@ -161,7 +161,8 @@ class CutOrder {
       const double lo = inside.first, hi = inside.second;
       Value *from = std::partition_point(values_, end, [lo](const Value &x) { return !(double{x.v} > lo); });
       Value *to = std::partition_point(from, end, [hi](const Value &x) { return double{x.v} < hi; });
-      const uint64_t least = Least(static_cast<uint32_t>(from - values_), static_cast<uint32_t>(to - values_));
+      const uint64_t least =
+          Least(static_cast<uint32_t>(from - values_), static_cast<uint32_t>(to - values_));
       if (least == kNone) break;
       const auto i = static_cast<uint32_t>(least);
       Set(i, kNone);  // met: a cut or, without room for the piece, passed
@@ -445,8 +446,8 @@ struct Overlap {
       for (uint32_t last = i; a != nullptr;) {
         const double la = Low(a, axis), ha = High(a, axis);
         uint32_t next = count;
-        for (const Span *p = std::partition_point(spans, spans + count,
-                                                  [&](const Span &x) { return la - x.lo > h; });
+        for (const Span *p =
+                 std::partition_point(spans, spans + count, [&](const Span &x) { return la - x.lo > h; });
              p != spans + count && la - p->lo >= -h; ++p)
           if (p->at > last && p->at < next && nodes[p->at] != nullptr && std::fabs(ha - p->hi) <= h)
             next = p->at;

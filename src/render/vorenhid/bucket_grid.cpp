@@ -336,7 +336,8 @@ void BucketTakeOut(VtHiddenLineContext *s, VtHiddenLineEdge *e) {
   e->line = nullptr;
 }
 
-bool BucketLinkedAt(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e, int end, int32_t column, int32_t row) {
+bool BucketLinkedAt(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e, int end, int32_t column,
+                    int32_t row) {
   int32_t c, r;
   return e->line != nullptr && e->line->linked[end] != 0 && CellOf(g, e->end[end], &c, &r) && c == column &&
          r == row;

@@ -156,7 +156,8 @@ struct Tracer {
       });
     if (walk) {
       for (int list = 0; list < 2; ++list)
-        for (VtHiddenLineEdge *d = (*slot)->first[list]; d != nullptr; d = d->line->next[list]) visit(d, list);
+        for (VtHiddenLineEdge *d = (*slot)->first[list]; d != nullptr; d = d->line->next[list])
+          visit(d, list);
       return;
     }
     std::sort(near, near + n, [](const Near &a, const Near &b) {

@@ -51,8 +51,8 @@ struct VtHiddenLineEdgeLine {
   VtHiddenLineEdge *next[2], *prev[2];  // the links of the two cell lists
   uint8_t linked[2];
   uint8_t pointed[2];
-  uint64_t linked_as[2];                 // the grid's count of links when the end was linked
-  uint64_t listed_in;                    // the last overlap walk that listed the edge
+  uint64_t linked_as[2];                   // the grid's count of links when the end was linked
+  uint64_t listed_in;                      // the last overlap walk that listed the edge
   uintptr_t point_next[2], point_prev[2];  // the links of the ends' lists of the point table (0: none)
 };
 
@@ -123,7 +123,8 @@ int64_t Pixel(double v);
 template <class Visit>
 void BucketPointsNear(const VtHiddenLineGrid &g, const float *p, Visit &&visit);
 // The cell an edge's end is linked into is (column, row).
-bool BucketLinkedAt(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e, int end, int32_t column, int32_t row);
+bool BucketLinkedAt(const VtHiddenLineGrid &g, const VtHiddenLineEdge *e, int end, int32_t column,
+                    int32_t row);
 
 // ---- admission.cpp -----------------------------------------------------------
 VtHiddenLineEdge *EdgeNew(VtHiddenLineContext *s);
@@ -184,7 +185,8 @@ inline int64_t PointSquare(double v, double side) {
   return k < 0x1p62 ? static_cast<int64_t>(k) : int64_t{1} << 62;
 }
 inline uint32_t PointList(const VtHiddenLineGrid &g, int64_t x, int64_t y) {
-  const uint64_t h = static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15u ^ static_cast<uint64_t>(y) * 0xC2B2AE3D27D4EB4Fu;
+  const uint64_t h =
+      static_cast<uint64_t>(x) * 0x9E3779B97F4A7C15u ^ static_cast<uint64_t>(y) * 0xC2B2AE3D27D4EB4Fu;
   return static_cast<uint32_t>((h ^ (h >> 29)) >> (64 - g.point_bits));
 }
 

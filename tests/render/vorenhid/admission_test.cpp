@@ -237,7 +237,8 @@ TEST_F(AdmissionTest, TheTableOfEndPointsFindsEveryEndWithinTheChainToleranceAsA
     const float p[2] = {near(0.25f), near(0.5f)};
     std::vector<std::pair<VtHiddenLineEdge *, int>> found, looked;
     hid::BucketPointsNear(s_->grid, p, [&](VtHiddenLineEdge *e, int end) {
-      if (std::hypot(double{p[0]} - e->end[end][0], double{p[1]} - e->end[end][1]) <= 1e-6) found.push_back({e, end});
+      if (std::hypot(double{p[0]} - e->end[end][0], double{p[1]} - e->end[end][1]) <= 1e-6)
+        found.push_back({e, end});
     });
     for (size_t i = 1; i < edges.size(); i += 2)
       for (int end = 0; end < 2; ++end)
