@@ -245,6 +245,8 @@ std::vector<Way> WaysOf(const VtApiParam &p) {
     const uint32_t rendered =
         Bit(kConditionGiven) | Bit(kConditionHeld) | Bit(kConditionHeldByCaller) | Bit(kConditionMembersRead);
     return {{rendered, handle([](const Stage &stage) { return stage.list(); })},
+            {Bit(kConditionGiven) | Bit(kConditionHeldByCaller),
+             handle([](const Stage &stage) { return stage.lights(); })},
             {Bit(kConditionGiven), handle([](const Stage &stage) {
                VtPrimitive *fresh = Fresh(stage);
                return VoPrimitiveListCreate(1, &fresh);

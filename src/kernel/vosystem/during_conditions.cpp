@@ -9,6 +9,7 @@
 // live, so any value an application passes is judged without harm.
 
 #include <atomic>
+#include <cstring>
 
 #include "kernel/vosystem/api_guard.h"
 #include "kernel/vosystem/kernel.h"
@@ -36,12 +37,18 @@ bool Given(const VtApiParam &p, const void *const *argv, uint32_t i) {
 bool AtomHolds(const VtApiFunction *fn, uint32_t kind, uint32_t i, const void *const *argv) {
   switch (kind) {
     case kConditionGiven: return Given(fn->params[i], argv, i);
+    // A ring is held as a primitive list a running render started with; any
+    // other object (a driver: none given stands for the current one) as
+    // the running render's held set names it. The calls a render's
+    // callback makes on a list find the light list the render prepared
+    // held too.
     case kConditionHeld:
-      return RingRendered(static_cast<const VtReference *>(Handle(argv, i))) ||
-             RenderHoldsObject(HeldObjectOf(fn->params[i], Handle(argv, i)));
+      if (std::strcmp(fn->params[i].type_name, "VtReference") == 0)
+        return RingRendered(static_cast<const VtReference *>(Handle(argv, i)));
+      return RenderHoldsObject(HeldObjectOf(fn->params[i], Handle(argv, i)));
     case kConditionHeldByCaller:
       return RingRenderedByCaller(static_cast<const VtReference *>(Handle(argv, i))) ||
-             RenderHoldsObject(HeldObjectOf(fn->params[i], Handle(argv, i)));
+             RenderHoldsObject(Handle(argv, i));
     default: break;
   }
   const ApiConditionTest test = kind < kConditionCount ? g_condition_tests[kind].load() : nullptr;
