@@ -123,6 +123,44 @@ const Row kRows[] = {
          return "the channel was not allocated and cleared";
        return Reported().empty() ? "" : "a waited call failed";
      }},
+    {"a listed light's class replaced waits: the render keeps the light data it prepared",
+     [](const Stage &s) {
+       VtTypedValue v{};
+       if (VoShaderReplace(s.point_light(), "ambient") != 0) return std::string("the replace answered");
+       return VoShaderGetArg(s.point_light(), "location", &v) == 0 ? ""
+                                                                   : std::string("the light was replaced");
+     },
+     [](const Stage &s) {
+       VtTypedValue v{};
+       return VoShaderGetArg(s.point_light(), "location", &v) != 0 ? "" : "the replace did not arrive";
+     }},
+    {"a listed primitive's material and transform wait for the render's end",
+     [](const Stage &s) {
+       VtTransform *moved = VoTransformCreate();
+       const double by[3] = {0.25, 0, 0};
+       if (VoTransformTranslate(moved, by) != 0 ||
+           VoPrimitiveSetMaterial(s.primitive(), VoMaterialCreate()) != 0 ||
+           VoPrimitiveSetTransform(s.primitive(), moved) != 0)
+         return std::string("a call answered");
+       return VoPrimitiveGetMaterial(s.primitive()) == s.material() ? ""
+                                                                    : std::string("the material changed");
+     },
+     [](const Stage &s) {
+       return VoPrimitiveGetMaterial(s.primitive()) != s.material() && VoPrimitiveGetTransform(s.primitive())
+                  ? ""
+                  : "the material or the transform did not arrive";
+     }},
+    {"a write into the frame the render holds is refused, not made in its picture",
+     [](const Stage &) {
+       VtImage *image = VoImageCreate();
+       image->width = image->height = 4;
+       image->bits = 24;
+       if (VoImageAllocateData(image) != 0) return std::string("no image");
+       return VoDriverCopyImage(nullptr, image) == VO_STATUS_BAD_ARGUMENT && VoDriverEndFrame(nullptr) != 0
+                  ? ""
+                  : std::string("a write into the held frame answered");
+     },
+     [](const Stage &) { return Reported().empty() ? "" : "a refused call was made at the end"; }},
     {"a clear of a channel the target lacks fails at the end with warning 3000",
      [](const Stage &s) {
        const VtTypedValue far = Float(1.0f);
