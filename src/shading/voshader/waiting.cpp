@@ -24,21 +24,12 @@
 #include <new>
 #include <vector>
 
+#include "shading/voshader/face.h"
 #include "shading/voshader/voshader.h"
 #include "kernel/vosystem/face.h"
 
 namespace vo::shader {
 namespace {
-
-// A shader argument holds the shader when it is live (it always is: the
-// procedures check their arguments before they wait); answered as itself.
-void *ShaderHold(void *object) {
-  ShadingContext *s = StateGet();
-  auto *shader = static_cast<VtShader *>(object);
-  if (s == nullptr || !ShaderLive(s, shader)) return nullptr;
-  ++shader->references;
-  return shader;
-}
 
 void ShaderDrop(void *, void *held) {
   ShadingContext *s = StateGet();
@@ -115,7 +106,9 @@ uint32_t ListNames(const void *, const void *held_data, const void *target) {
   return n;
 }
 
-constexpr WaitedKeeper kShaderKeeper{"VtShader", &ShaderHold, &ShaderDrop, nullptr, &ShaderNames};
+// A shader argument holds the shader when it is live (one given back
+// already is held by nothing), as a render-and-post run holds its steps.
+constexpr WaitedKeeper kShaderKeeper{"VtShader", &ShaderRunHold, &ShaderDrop, nullptr, &ShaderNames};
 constexpr WaitedKeeper kListKeeper{"VtReference", &ListHold, &ListDrop, &ListStandIn, &ListNames};
 
 // What a render holds of the shading module: the lights, the background,
