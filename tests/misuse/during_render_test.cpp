@@ -665,8 +665,16 @@ bool TakesWhatARenderHolds(const VtApiFunction &fn) {
   for (uint32_t i = 0; i < fn.param_count; ++i)
     if ((fn.params[i].flags & vo::api::kParamArray) != 0 && fn.params[i].kind == vo::api::kKindPointer)
       return false;
-  static const std::set<std::string> kHeld = {"VtPrimitive", "VtMaterial",     "VtShader",      "VtImage",
-                                              "VtTransform", "VtDriverRecord", "VtScreenBuffer"};
+  // The kinds the interface description names as what a change or release
+  // acts on while a render may hold it.
+  static const std::set<std::string> kHeld = [] {
+    std::set<std::string> held;
+    for (size_t f = 0; f < kFunctionCount; ++f)
+      if (kFunctions[f].object >= 0 &&
+          kFunctions[f].params[kFunctions[f].object].kind == vo::api::kKindHandle)
+        held.insert(kFunctions[f].params[kFunctions[f].object].type_name);
+    return held;
+  }();
   for (uint32_t i = 0; i < fn.param_count; ++i)
     if (fn.params[i].kind == vo::api::kKindHandle && (fn.params[i].flags & vo::api::kParamOut) == 0 &&
         kHeld.count(fn.params[i].type_name) != 0)
